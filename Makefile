@@ -1,0 +1,39 @@
+# Tolvane: build, lay out the program folder, run and test.
+#   make        install packages (if missing), build, lay out build/Tolvane/
+#   make run    ... and start the player in its program folder
+#   make test   ... and run the whole test suite through CTest
+BUILD_DIR ?= build
+ASAN_DIR  ?= build-asan
+JOBS      ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps build layout run test test-asan clean
+
+all: layout
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+layout: build
+	bash scripts/layout.sh $(BUILD_DIR)
+
+run: layout
+	cd $(BUILD_DIR)/Tolvane && ./tolvane
+
+test: layout
+	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) --timeout 600
+	$(MAKE) test-asan
+
+# The engine, the stream opener and the common helpers again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON
+	cmake --build $(ASAN_DIR) -j$(JOBS)
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -L asan --timeout 900
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -1,0 +1,92 @@
+#pragma once
+// Keyed text files of "[section]" headers and "key=value" lines: station
+// files, the settings file, the update manifest and the ads list.
+//
+// Reading rules:
+//  - section and key names match without regard to letter case;
+//  - blanks around a key or a value are not part of it;
+//  - a value enclosed in one pair of quotation marks is returned without them;
+//  - a value is at most 2047 characters (longer ones come back cut);
+//  - when a file holds two sections of one name, reads see the first; within
+//    a section the first line of a key wins;
+//  - a missing file, section or key reads as the default;
+//  - lines without "=" inside a section, and lines before the first header,
+//    are ignored. CR LF and LF endings, a UTF-8 byte-order mark and Latin-1
+//    text are all read.
+// Every write replaces the file atomically, so a failed write leaves what
+// was on disk untouched and raises IniWriteError ("Unable to write to %s").
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace tolvane {
+
+inline constexpr int IniValueLimit = 2047;
+
+// A parsed, read-only view of an IniFile's text, answering lookups from
+// memory. Build it once per handler for files with many lookups.
+class IniDocument {
+public:
+    IniDocument() = default;
+    static IniDocument fromText(const QString& text);
+    static IniDocument fromLines(const QStringList& lines);
+
+    // The value after the reading rules, or std::nullopt when the section or
+    // key is missing.
+    std::optional<QString> find(const QString& section, const QString& key) const;
+    QString value(const QString& section, const QString& key,
+                  const QString& defaultValue = QString()) const;
+    bool hasSection(const QString& section) const;
+    // Section names in file order (repeated names included).
+    QStringList sectionNames() const;
+    const QStringList& lines() const { return lines_; }
+
+private:
+    struct Section {
+        QString name;
+        int firstLine = 0; // the header line
+        int endLine = 0;   // one past the last line belonging to the section
+        QHash<QString, int> keys; // case-folded key -> line of its first occurrence
+    };
+    void index();
+    static QString foldedKey(const QString& s) { return s.trimmed().toCaseFolded(); }
+
+    QStringList lines_;
+    std::vector<Section> sections_;
+    QHash<QString, int> firstSection_; // case-folded name -> index into sections_
+
+    friend class IniFile;
+};
+
+class IniFile {
+public:
+    explicit IniFile(QString absolutePath);
+
+    const QString& path() const { return path_; }
+    bool exists() const;
+
+    // Throws FileReadError when the file exists but cannot be read.
+    QString ReadString(const QString& section, const QString& key,
+                       const QString& defaultValue = QString());
+    // Throws IniWriteError; nothing on disk changes then.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void EraseSection(const QString& section);
+    QStringList ReadSections();
+
+    // The parsed file, read once and kept for this object's lifetime (until
+    // its own next write).
+    const IniDocument& document();
+
+private:
+    void save(const QStringList& lines);
+
+    QString path_;
+    std::optional<IniDocument> doc_;
+    QString lineEnding_ = QStringLiteral("\n");
+};
+
+} // namespace tolvane

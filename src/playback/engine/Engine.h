@@ -1,0 +1,139 @@
+#pragma once
+// Tolvane's audio engine: opens internet-radio streams (HTTP/ICY, playlists),
+// decodes them to 44100 Hz stereo 16-bit, plays them through an output
+// driver, measures their level and feeds them to an external encoder.
+//
+// The calls mirror the ones the player makes, with the same arguments,
+// results and constant values. Every call is safe from any thread at once
+// (the user-interface thread and the stream opener's workers). Callbacks run
+// on engine threads and must not call back into a window directly.
+
+#include <cstdint>
+#include <memory>
+
+namespace tolvane::engine {
+
+using DWORD = std::uint32_t;
+using QWORD = std::uint64_t;
+using HSTREAM = DWORD; // 0 means none
+using HSYNC = DWORD;   // 0 means none
+using BOOL = int;
+
+// Download callback: called once with the response header lines (status line
+// first, each NUL-terminated, an empty one last) and length 0; afterwards as
+// data arrives. Runs on the stream's transport thread.
+using DOWNLOADPROC = void (*)(const void* buffer, DWORD length, void* user);
+// Sync callback: runs on an engine thread at the event it was set for.
+using SYNCPROC = void (*)(HSYNC handle, DWORD channel, DWORD data, void* user);
+
+// The engine's version: upper 16 bits 0x0204.
+inline constexpr DWORD ENGINE_VERSION = 0x02040000;
+
+// Configuration options.
+inline constexpr DWORD CONFIG_NET_PREBUF = 15;
+inline constexpr DWORD CONFIG_NET_PROXY = 17;
+inline constexpr DWORD CONFIG_NET_PLAYLIST = 21;
+
+// Stream flags.
+inline constexpr DWORD STREAM_STATUS = 0x800000;
+
+// File positions.
+inline constexpr DWORD FILEPOS_CURRENT = 0;
+inline constexpr DWORD FILEPOS_DOWNLOAD = 1;
+inline constexpr DWORD FILEPOS_END = 2;
+
+// Tag kinds.
+inline constexpr DWORD TAG_HTTP = 3;
+inline constexpr DWORD TAG_ICY = 4;
+inline constexpr DWORD TAG_META = 5;
+
+// Sync kinds.
+inline constexpr DWORD SYNC_META = 4;
+
+// Encoder flags.
+inline constexpr DWORD ENCODE_AUTOFREE = 0x40000;
+
+// Error codes returned by ErrorGetCode().
+inline constexpr int ERROR_OK = 0;
+inline constexpr int ERROR_MEM = 1;
+inline constexpr int ERROR_FILEOPEN = 2;
+inline constexpr int ERROR_HANDLE = 5;
+inline constexpr int ERROR_INIT = 8;
+inline constexpr int ERROR_START = 9;
+inline constexpr int ERROR_ALREADY = 14;
+inline constexpr int ERROR_ILLPARAM = 20;
+inline constexpr int ERROR_ILLTYPE = 19;
+inline constexpr int ERROR_DEVICE = 23;
+inline constexpr int ERROR_NONET = 32;
+inline constexpr int ERROR_NOTAVAIL = 37;
+inline constexpr int ERROR_TIMEOUT = 40;
+inline constexpr int ERROR_FILEFORM = 41;
+inline constexpr int ERROR_CODEC = 44;
+inline constexpr int ERROR_UNKNOWN = -1;
+
+// Which output the engine plays to; chosen by the code that creates it.
+enum class OutputKind {
+    PulseAudio, // the default sink of the PulseAudio (or PipeWire pulse) server
+    Null,       // keeps real time but discards the audio; for tests
+};
+
+class EngineImpl;
+
+class Engine {
+public:
+    explicit Engine(OutputKind output);
+    ~Engine(); // calls Free()
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    OutputKind output() const;
+
+    // Formats are built in: loading a plug-in always succeeds (returns a
+    // nonzero handle) and changes nothing.
+    DWORD PluginLoad(const char* file, DWORD flags);
+    DWORD GetVersion();
+    // device -1 is the default output. Fails with ERROR_DEVICE/ERROR_INIT
+    // when there is no sound server; ERROR_ALREADY when already initialised.
+    BOOL Init(int device, DWORD freq, DWORD flags, void* win, void* clsid);
+    BOOL SetConfig(DWORD option, DWORD value);
+    BOOL SetConfigPtr(DWORD option, const void* value);
+    // Releases every stream and encoder. Never hangs.
+    BOOL Free();
+    // Pause and resume all output.
+    BOOL Stop();
+    BOOL Start();
+
+    // Blocks until connected (and the format is known) or failed; returns a
+    // handle or 0 with ErrorGetCode() set.
+    HSTREAM StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc,
+                            void* user);
+    BOOL StreamFree(HSTREAM handle);
+    // Byte counts; (QWORD)-1 on failure.
+    QWORD StreamGetFilePosition(HSTREAM handle, DWORD mode);
+
+    // Header lines (TAG_ICY/TAG_HTTP) or the last metadata text (TAG_META);
+    // nullptr when there are none. The memory stays valid until the stream is
+    // freed or the same tag changes twice.
+    const char* ChannelGetTags(DWORD handle, DWORD tags);
+    HSYNC ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC proc, void* user);
+    BOOL ChannelPlay(DWORD handle, BOOL restart);
+    BOOL ChannelStop(DWORD handle);
+    // Peak of the latest output block: left in the low 16 bits, right in the
+    // high 16, each 0..32768; 0xFFFFFFFF on failure.
+    DWORD ChannelGetLevel(DWORD handle);
+
+    // Starts the command line (program and arguments split on blanks, no
+    // shell, current directory inherited) and feeds it a WAV header and the
+    // stream's audio on its standard input. Returns nonzero on success.
+    DWORD Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void* proc, void* user);
+    // Closes the encoder's input and returns once the program has exited.
+    BOOL Encode_Stop(DWORD handle);
+
+    // The error code of the last failed call on this thread.
+    int ErrorGetCode();
+
+private:
+    std::unique_ptr<EngineImpl> impl_;
+};
+
+} // namespace tolvane::engine
