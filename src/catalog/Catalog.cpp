@@ -1,0 +1,243 @@
+#include "Catalog.h"
+
+#include "common/Errors.h"
+#include "common/Messages.h"
+#include "common/Paths.h"
+
+#include <QCollator>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+#include <numeric>
+
+namespace tolvane::catalog {
+
+namespace {
+
+// A station file larger than this is refused as unreadable rather than
+// exhausting memory; real catalogs are a few megabytes.
+constexpr qint64 StationFileLimit = 256LL * 1024 * 1024;
+
+const QString StreamingKey = QStringLiteral("streaming");
+const QString WebsiteKey = QStringLiteral("website");
+const QString BitrateKey = QStringLiteral("bitrate");
+const QString GenreKey = QStringLiteral("genre");
+const QString LanguageKey = QStringLiteral("language");
+
+// Lines of a station or list file; an empty list when the file is missing.
+// Anything that is not a regular file (a folder, a pipe, a device) counts as
+// unreadable, so a load can neither hang on a pipe nor read a device forever.
+QStringList readLines(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    if (!info.isFile() || info.size() > StationFileLimit)
+        throw FileReadError(path);
+    return ReadTextLines(path);
+}
+
+void notifyUser(const Notify& notify, const QString& text) {
+    if (notify)
+        notify(text);
+    else
+        ShowMessage(text);
+}
+
+bool isControlOrBlank(QChar c) {
+    return c.unicode() <= 32;
+}
+
+} // namespace
+
+Filter Filter::fromBoxTexts(const QString& languageBox, const QString& genreBox) {
+    auto value = [](const QString& text) { return text == AllEntry ? QString() : text; };
+    return {value(languageBox), value(genreBox)};
+}
+
+bool Filter::passes(const QString& stationLanguage, const QString& stationGenre) const {
+    return (language.isEmpty() || stationLanguage == language) &&
+           (genre.isEmpty() || stationGenre == genre);
+}
+
+std::optional<QString> stationNameFromHeader(const QString& line) {
+    if (!line.startsWith(u'['))
+        return std::nullopt;
+    // Drop the first and the last character; "[" alone leaves nothing.
+    qsizetype begin = 1;
+    qsizetype end = std::max<qsizetype>(line.size() - 1, begin);
+    while (begin < end && isControlOrBlank(line[begin]))
+        ++begin;
+    while (end > begin && isControlOrBlank(line[end - 1]))
+        --end;
+    return line.mid(begin, end - begin);
+}
+
+QByteArray joinWorkingCatalog(const QStringList& radiolistLines,
+                              const QStringList& radiouserLines) {
+    QString text;
+    qsizetype size = 0;
+    for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
+        for (const QString& line : *lines)
+            size += line.size() + 2;
+    }
+    text.reserve(size);
+    for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
+        for (const QString& line : *lines) {
+            text += line;
+            text += QLatin1String("\r\n");
+        }
+    }
+    return text.toUtf8();
+}
+
+QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lookup,
+                                 const Filter& filter) {
+    QVector<StationRow> rows;
+    if (lines.size() < 2)
+        return rows;
+    const bool filtering = !filter.language.isEmpty() || !filter.genre.isEmpty();
+    for (const QString& line : lines) {
+        const std::optional<QString> name = stationNameFromHeader(line);
+        if (!name)
+            continue;
+        const QString genre = lookup.value(*name, GenreKey);
+        if (filtering && !filter.passes(lookup.value(*name, LanguageKey), genre))
+            continue;
+        rows.push_back({*name, lookup.value(*name, BitrateKey), genre});
+    }
+    return rows;
+}
+
+QVector<StationRow> sortAndDropRepeats(const QVector<StationRow>& rows, const IniDocument& lookup) {
+    if (rows.size() < 2)
+        return rows;
+
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+
+    // Sort positions rather than rows; stable, so the first of a group of
+    // equal names in list order is the one kept.
+    std::vector<qsizetype> order(static_cast<size_t>(rows.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::vector<int> equalToPrevious(order.size(), 0);
+
+    if (QLocale().language() == QLocale::C) {
+        // The C locale's sort keys ignore the case setting, so compare
+        // case-folded names instead (the same order the collator gives).
+        QStringList folded;
+        folded.reserve(rows.size());
+        for (const StationRow& row : rows)
+            folded << row.name.toCaseFolded();
+        std::stable_sort(order.begin(), order.end(),
+                         [&](qsizetype a, qsizetype b) { return folded[a] < folded[b]; });
+        for (size_t i = 1; i < order.size(); ++i)
+            equalToPrevious[i] = folded[order[i]] == folded[order[i - 1]];
+    } else {
+        // One sort key per name: much cheaper than collating every comparison.
+        std::vector<QCollatorSortKey> keys;
+        keys.reserve(order.size());
+        for (const StationRow& row : rows)
+            keys.push_back(collator.sortKey(row.name));
+        std::stable_sort(order.begin(), order.end(),
+                         [&](qsizetype a, qsizetype b) { return keys[a].compare(keys[b]) < 0; });
+        for (size_t i = 1; i < order.size(); ++i)
+            equalToPrevious[i] = keys[order[i]].compare(keys[order[i - 1]]) == 0;
+    }
+
+    QVector<StationRow> sorted;
+    sorted.reserve(rows.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (equalToPrevious[i])
+            continue;
+        const QString& name = rows[order[i]].name;
+        sorted.push_back({name, lookup.value(name, BitrateKey), lookup.value(name, GenreKey)});
+    }
+    return sorted;
+}
+
+StationLink linkFor(const IniDocument& workingCatalog, const QString& name) {
+    return {workingCatalog.value(name, StreamingKey), workingCatalog.value(name, WebsiteKey)};
+}
+
+LoadResult loadPlaylist(const Filter& filter, const Notify& notify) {
+    const QString radiolistPath = ProgramPath(RadioListFile);
+    QStringList lines;
+    if (QFileInfo::exists(radiolistPath))
+        lines = readLines(radiolistPath);
+    else
+        notifyUser(notify, RadioListMissingText);
+    const QStringList userLines = readLines(ProgramPath(RadioUserFile));
+
+    WriteFileAtomically(ProgramPath(WorkingCatalogFile), joinWorkingCatalog(lines, userLines));
+
+    // The working catalog in memory is exactly what temp.dat now holds.
+    lines += userLines;
+    const IniDocument catalog = IniDocument::fromLines(lines);
+    return {sortAndDropRepeats(listStations(catalog.lines(), catalog, filter), catalog)};
+}
+
+LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
+    const QString path = ProgramPath(FavoritesFile);
+    QStringList lines;
+    if (QFileInfo::exists(path))
+        lines = readLines(path);
+    else
+        notifyUser(notify, NoFavoritesText);
+    const IniDocument favorites = IniDocument::fromLines(lines);
+    return {sortAndDropRepeats(listStations(favorites.lines(), favorites, filter), favorites)};
+}
+
+std::optional<std::pair<QStringList, QStringList>> readFilterLists() {
+    const QString languagePath = ProgramPath(LanguageListFile);
+    const QString genrePath = ProgramPath(GenreListFile);
+    if (!QFileInfo::exists(languagePath) || !QFileInfo::exists(genrePath))
+        return std::nullopt;
+    return std::pair{readLines(languagePath), readLines(genrePath)};
+}
+
+bool workingCatalogExists() {
+    return ProgramFileExists(WorkingCatalogFile);
+}
+
+StationLink readStationLink(const QString& name) {
+    const QString path = ProgramPath(WorkingCatalogFile);
+    return linkFor(IniDocument::fromLines(readLines(path)), name);
+}
+
+std::optional<int> nextStationRow(int selected, int rowCount) {
+    const int i = selected < 0 ? 0 : selected + 1;
+    if (i >= rowCount)
+        return std::nullopt;
+    return i;
+}
+
+std::optional<int> previousStationRow(int selected, int rowCount) {
+    if (selected <= 0 || selected >= rowCount)
+        return std::nullopt;
+    return selected - 1;
+}
+
+QString foldAtoZ(const QString& text) {
+    QString folded = text;
+    for (QChar& c : folded) {
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - (u'a' - u'A'));
+    }
+    return folded;
+}
+
+std::optional<int> findStationRow(const QStringList& captions, int selected,
+                                  const QString& searchText) {
+    const QString wanted = foldAtoZ(searchText);
+    if (wanted.isEmpty())
+        return std::nullopt;
+    const int n = static_cast<int>(captions.size());
+    for (int i = selected < 0 ? 1 : selected + 1; i <= n - 1; ++i) {
+        if (foldAtoZ(captions[i]).contains(wanted))
+            return i;
+    }
+    return std::nullopt;
+}
+
+} // namespace tolvane::catalog
