@@ -30,9 +30,13 @@ using SYNCPROC = void (*)(HSYNC handle, DWORD channel, DWORD data, void* user);
 inline constexpr DWORD ENGINE_VERSION = 0x02040000;
 
 // Configuration options.
-inline constexpr DWORD CONFIG_NET_PREBUF = 15;
-inline constexpr DWORD CONFIG_NET_PROXY = 17;
+inline constexpr DWORD CONFIG_NET_TIMEOUT = 11; // connect time-out, ms (default 10000)
+inline constexpr DWORD CONFIG_NET_BUFFER = 12;  // download buffer, ms of audio (default 5000)
+inline constexpr DWORD CONFIG_NET_PREBUF = 15;  // % of the buffer filled before opening returns
+inline constexpr DWORD CONFIG_NET_AGENT = 16;   // SetConfigPtr: the User-Agent text
+inline constexpr DWORD CONFIG_NET_PROXY = 17;   // SetConfigPtr: "[user:pass@]host:port"
 inline constexpr DWORD CONFIG_NET_PLAYLIST = 21;
+inline constexpr DWORD CONFIG_NET_READTIMEOUT = 37; // silence that ends a stream, ms (15000)
 
 // Stream flags.
 inline constexpr DWORD STREAM_STATUS = 0x800000;
@@ -52,11 +56,19 @@ inline constexpr DWORD SYNC_META = 4;
 
 // Encoder flags.
 inline constexpr DWORD ENCODE_AUTOFREE = 0x40000;
+// Encode_GetCount kinds.
+inline constexpr DWORD ENCODE_COUNT_IN = 0;         // bytes written to the encoder
+inline constexpr DWORD ENCODE_COUNT_QUEUE = 2;      // bytes waiting in the queue
+inline constexpr DWORD ENCODE_COUNT_QUEUE_FAIL = 4; // bytes dropped (queue full)
+// Encode_IsActive results.
+inline constexpr DWORD ACTIVE_STOPPED = 0;
+inline constexpr DWORD ACTIVE_PLAYING = 1;
 
 // Error codes returned by ErrorGetCode().
 inline constexpr int ERROR_OK = 0;
 inline constexpr int ERROR_MEM = 1;
 inline constexpr int ERROR_FILEOPEN = 2;
+inline constexpr int ERROR_DRIVER = 3;
 inline constexpr int ERROR_HANDLE = 5;
 inline constexpr int ERROR_INIT = 8;
 inline constexpr int ERROR_START = 9;
@@ -64,11 +76,15 @@ inline constexpr int ERROR_ALREADY = 14;
 inline constexpr int ERROR_ILLPARAM = 20;
 inline constexpr int ERROR_ILLTYPE = 19;
 inline constexpr int ERROR_DEVICE = 23;
+inline constexpr int ERROR_NOPLAY = 24;
 inline constexpr int ERROR_NONET = 32;
+inline constexpr int ERROR_CREATE = 33;
 inline constexpr int ERROR_NOTAVAIL = 37;
 inline constexpr int ERROR_TIMEOUT = 40;
 inline constexpr int ERROR_FILEFORM = 41;
 inline constexpr int ERROR_CODEC = 44;
+inline constexpr int ERROR_ENDED = 45;
+inline constexpr int ERROR_PROTOCOL = 48;
 inline constexpr int ERROR_UNKNOWN = -1;
 
 // Which output the engine plays to; chosen by the code that creates it.
@@ -78,6 +94,7 @@ enum class OutputKind {
 };
 
 class EngineImpl;
+class NullOutputControl; // Output.h
 
 class Engine {
 public:
@@ -87,6 +104,8 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     OutputKind output() const;
+    // The null output's test controls (Output.h); nullptr for other outputs.
+    NullOutputControl* nullOutput();
 
     // Formats are built in: loading a plug-in always succeeds (returns a
     // nonzero handle) and changes nothing.
@@ -128,6 +147,11 @@ public:
     DWORD Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void* proc, void* user);
     // Closes the encoder's input and returns once the program has exited.
     BOOL Encode_Stop(DWORD handle);
+    // ENCODE_COUNT_* for an encoder (or the first encoder of a stream);
+    // (QWORD)-1 on failure.
+    QWORD Encode_GetCount(DWORD handle, DWORD count);
+    // ACTIVE_PLAYING while the encoder runs, ACTIVE_STOPPED otherwise.
+    DWORD Encode_IsActive(DWORD handle);
 
     // The error code of the last failed call on this thread.
     int ErrorGetCode();

@@ -1,0 +1,261 @@
+#include "EncoderFeed.h"
+
+#include "Engine.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tolvane::engine {
+
+std::vector<std::string> splitCommandLine(const std::string& cmdline) {
+    std::vector<std::string> parts;
+    std::string current;
+    bool inQuotes = false;
+    bool have = false;
+    for (char c : cmdline) {
+        if (c == '"') {
+            inQuotes = !inQuotes;
+            have = true;
+        } else if ((c == ' ' || c == '\t') && !inQuotes) {
+            if (have)
+                parts.push_back(current);
+            current.clear();
+            have = false;
+        } else {
+            current += c;
+            have = true;
+        }
+    }
+    if (have)
+        parts.push_back(current);
+    return parts;
+}
+
+std::vector<std::uint8_t> wavHeaderUnknownLength() {
+    std::vector<std::uint8_t> h(44, 0);
+    std::size_t at = 0;
+    auto text = [&](const char* s) {
+        for (int i = 0; i < 4; ++i)
+            h[at++] = static_cast<std::uint8_t>(s[i]);
+    };
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            h[at++] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    auto u16 = [&](std::uint16_t v) {
+        h[at++] = static_cast<std::uint8_t>(v);
+        h[at++] = static_cast<std::uint8_t>(v >> 8);
+    };
+    // Sizes are all ones: the length is not known while the stream plays.
+    text("RIFF");
+    u32(0xFFFFFFFFu);
+    text("WAVE");
+    text("fmt ");
+    u32(16);
+    u16(1);             // PCM
+    u16(2);             // channels
+    u32(44100);         // sample rate
+    u32(44100 * 2 * 2); // byte rate
+    u16(4);             // block align
+    u16(16);            // bits per sample
+    text("data");
+    u32(0xFFFFFFFFu);
+    return h;
+}
+
+int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out) {
+    const std::vector<std::string> parts = splitCommandLine(cmdline);
+    if (parts.empty())
+        return ERROR_ILLPARAM;
+    std::vector<char*> argv;
+    for (const auto& p : parts)
+        argv.push_back(const_cast<char*>(p.c_str()));
+    argv.push_back(nullptr);
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return ERROR_CREATE;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    // A name with a slash is taken relative to the current directory; a bare
+    // name is looked up in PATH.
+    const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    close(fds[0]);
+    if (rc != 0) {
+        close(fds[1]);
+        return ERROR_CREATE;
+    }
+    std::shared_ptr<EncoderFeed> feed(new EncoderFeed());
+    feed->pid_ = pid;
+    feed->fd_ = fds[1];
+    auto header = wavHeaderUnknownLength();
+    feed->queued_ = header.size();
+    feed->queue_.push_back(std::move(header));
+    feed->writer_ = std::thread([f = feed.get()] { f->writerLoop(); });
+    out = std::move(feed);
+    return ERROR_OK;
+}
+
+EncoderFeed::~EncoderFeed() {
+    stop(0, 0);
+}
+
+void EncoderFeed::push(const std::int16_t* frames, std::size_t count) {
+    const std::size_t bytes = count * 4;
+    if (bytes == 0)
+        return;
+    std::unique_lock lock(mutex_);
+    if (closing_ || broken_ || queued_ + bytes > kQueueLimit) {
+        dropped_ += bytes;
+        return;
+    }
+    const auto* p = reinterpret_cast<const std::uint8_t*>(frames);
+    queue_.emplace_back(p, p + bytes);
+    queued_ += bytes;
+    lock.unlock();
+    changed_.notify_one();
+}
+
+void EncoderFeed::writerLoop() {
+    // A program that stops reading must not kill the player with SIGPIPE:
+    // block it on this thread and take back the one a failed write raises.
+    sigset_t pipeSet;
+    sigemptyset(&pipeSet);
+    sigaddset(&pipeSet, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSet, nullptr);
+
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
+        if (queue_.empty())
+            break; // closing and drained
+        std::vector<std::uint8_t> block = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        std::size_t done = 0;
+        bool failed = false;
+        while (done < block.size()) {
+            const ssize_t n = write(fd_, block.data() + done, block.size() - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                failed = true;
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        if (failed) {
+            timespec zero{0, 0};
+            sigtimedwait(&pipeSet, nullptr, &zero);
+        }
+        lock.lock();
+        queued_ -= block.size();
+        written_ += done;
+        if (failed) {
+            broken_ = true;
+            dropped_ += queued_;
+            queue_.clear();
+            queued_ = 0;
+            break;
+        }
+    }
+    writerDone_ = true;
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void EncoderFeed::stop(int drainMs, int exitMs) {
+    {
+        std::unique_lock lock(mutex_);
+        if (stopped_)
+            return;
+        stopped_ = true;
+        closing_ = true;
+        changed_.notify_all();
+        // Let the queued audio reach the program, for a bounded time.
+        changed_.wait_for(lock, std::chrono::milliseconds(drainMs), [this] { return writerDone_; });
+    }
+    auto reaped = [this](int waitMs) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            int status = 0;
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_ || (r < 0 && errno == ECHILD))
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            usleep(5000);
+        }
+    };
+    bool writerDone;
+    {
+        std::lock_guard lock(mutex_);
+        writerDone = writerDone_;
+    }
+    if (writerDone) {
+        // End of input: the program finishes its file and exits.
+        close(fd_);
+        fd_ = -1;
+        writer_.join();
+        if (!reaped(exitMs)) {
+            kill(pid_, SIGKILL);
+            reaped(2000);
+        }
+    } else {
+        // The program stopped reading: kill it, which also ends the writer's
+        // blocked write with an error.
+        kill(pid_, SIGKILL);
+        reaped(2000);
+        writer_.join();
+        close(fd_);
+        fd_ = -1;
+    }
+    std::lock_guard lock(mutex_);
+    broken_ = true;
+}
+
+bool EncoderFeed::active() const {
+    std::lock_guard lock(mutex_);
+    return !stopped_ && !broken_;
+}
+
+std::uint64_t EncoderFeed::bytesIn() const {
+    std::lock_guard lock(mutex_);
+    return written_;
+}
+
+std::uint64_t EncoderFeed::bytesQueued() const {
+    std::lock_guard lock(mutex_);
+    return queued_;
+}
+
+std::uint64_t EncoderFeed::bytesDropped() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+} // namespace tolvane::engine

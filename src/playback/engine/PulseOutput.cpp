@@ -1,0 +1,219 @@
+// PulseAudio output (also PipeWire's pulse server) through the asynchronous
+// API: the server asks for audio on the threaded main loop and the write
+// callback renders exactly what it asks for. Pausing corks the stream, so it
+// takes effect at once and resumes where it stopped.
+
+#include "Engine.h"
+#include "Output.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <vector>
+
+namespace tolvane::engine {
+namespace {
+
+// Buffer kept at the server: long enough that a busy machine does not run it
+// dry, short enough that pause and stop feel immediate.
+constexpr int kTargetMs = 200;
+constexpr int kRequestMs = 40;
+constexpr auto kConnectWait = std::chrono::seconds(5);
+
+class PulseOutput final : public OutputDriver {
+public:
+    ~PulseOutput() override { close(); }
+
+    int open(RenderFn render) override {
+        close();
+        render_ = std::move(render);
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_)
+            return ERROR_MEM;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tolvane");
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+        context_ = pa_context_new_with_proplist(api, "Tolvane", props);
+        pa_proplist_free(props);
+        if (!context_) {
+            close();
+            return ERROR_MEM;
+        }
+        pa_context_set_state_callback(context_, &PulseOutput::contextState, this);
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop_) < 0) {
+            close();
+            return ERROR_DEVICE;
+        }
+        pa_threaded_mainloop_lock(loop_);
+        const auto deadline = std::chrono::steady_clock::now() + kConnectWait;
+        bool ready = false;
+        for (;;) {
+            const pa_context_state_t st = pa_context_get_state(context_);
+            if (st == PA_CONTEXT_READY) {
+                ready = true;
+                break;
+            }
+            if (!PA_CONTEXT_IS_GOOD(st) || std::chrono::steady_clock::now() > deadline)
+                break;
+            waitLocked(deadline);
+        }
+        if (!ready) {
+            pa_threaded_mainloop_unlock(loop_);
+            close();
+            return ERROR_DEVICE;
+        }
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(kOutputRate),
+                                  static_cast<uint8_t>(kOutputChannels)};
+        stream_ = pa_stream_new(context_, "Tolvane", &spec, nullptr);
+        if (!stream_) {
+            pa_threaded_mainloop_unlock(loop_);
+            close();
+            return ERROR_INIT;
+        }
+        pa_stream_set_state_callback(stream_, &PulseOutput::streamState, this);
+        pa_stream_set_write_callback(stream_, &PulseOutput::streamWrite, this);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetMs * 1000, &spec));
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec));
+        attr.fragsize = static_cast<uint32_t>(-1);
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
+        corked_ = true;
+        if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+            pa_threaded_mainloop_unlock(loop_);
+            close();
+            return ERROR_INIT;
+        }
+        ready = false;
+        for (;;) {
+            const pa_stream_state_t st = pa_stream_get_state(stream_);
+            if (st == PA_STREAM_READY) {
+                ready = true;
+                break;
+            }
+            if (!PA_STREAM_IS_GOOD(st) || std::chrono::steady_clock::now() > deadline)
+                break;
+            waitLocked(deadline);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        if (!ready) {
+            close();
+            return ERROR_INIT;
+        }
+        return ERROR_OK;
+    }
+
+    void close() override {
+        if (!loop_)
+            return;
+        pa_threaded_mainloop_lock(loop_);
+        if (stream_) {
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (context_) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+        loop_ = nullptr;
+    }
+
+    void setActive(bool active) override {
+        if (!loop_)
+            return;
+        pa_threaded_mainloop_lock(loop_);
+        corkLocked(!active);
+        pa_threaded_mainloop_unlock(loop_);
+    }
+
+private:
+    // Waits for a signal from a callback, at most until the deadline. Called
+    // with the main loop locked; PulseAudio's wait has no time-out, so a
+    // timer event on the loop bounds it.
+    void waitLocked(std::chrono::steady_clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        timeval tv{};
+        pa_gettimeofday(&tv);
+        pa_timeval_add(&tv, static_cast<pa_usec_t>(left.count()));
+        pa_time_event* ev = api->time_new(api, &tv, &PulseOutput::timerFired, this);
+        pa_threaded_mainloop_wait(loop_);
+        api->time_free(ev);
+    }
+
+    void corkLocked(bool cork) {
+        if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY || cork == corked_)
+            return;
+        corked_ = cork;
+        if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr))
+            pa_operation_unref(op);
+        if (!cork) {
+            // Ask for a full buffer now rather than at the next request.
+            if (pa_operation* op = pa_stream_trigger(stream_, nullptr, nullptr))
+                pa_operation_unref(op);
+        }
+    }
+
+    static void contextState(pa_context*, void* self) {
+        pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+    }
+    static void streamState(pa_stream*, void* self) {
+        pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+    }
+    static void timerFired(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+        pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
+    }
+
+    static void streamWrite(pa_stream* s, size_t nbytes, void* userdata) {
+        auto* self = static_cast<PulseOutput*>(userdata);
+        while (nbytes >= static_cast<size_t>(kBytesPerFrame)) {
+            void* data = nullptr;
+            size_t size = nbytes;
+            if (pa_stream_begin_write(s, &data, &size) < 0 || !data)
+                return;
+            size -= size % kBytesPerFrame;
+            if (size == 0) {
+                pa_stream_cancel_write(s);
+                return;
+            }
+            const bool playing =
+                self->render_(static_cast<std::int16_t*>(data), size / kBytesPerFrame);
+            pa_stream_write(s, data, size, nullptr, 0, PA_SEEK_RELATIVE);
+            nbytes -= size;
+            if (!playing) {
+                self->corkLocked(true);
+                return;
+            }
+        }
+    }
+
+    RenderFn render_;
+    // All below are touched with the main loop locked (or before it runs).
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool corked_ = true;
+};
+
+} // namespace
+
+std::unique_ptr<OutputDriver> makePulseOutput() {
+    return std::make_unique<PulseOutput>();
+}
+
+} // namespace tolvane::engine

@@ -1,0 +1,83 @@
+#pragma once
+// One opened internet stream: its transport (download thread and byte
+// buffer), its decoder (decoding thread and PCM buffer), its tags, syncs,
+// level and encoders. Owned by the engine through shared pointers; the mixer
+// holds one while a channel plays.
+
+#include "Engine.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane::engine {
+
+class EncoderFeed;
+
+// Network settings, copied when a stream is opened.
+struct NetConfig {
+    int connectTimeoutMs = 10000;
+    // A stream that delivers nothing for this long ends (0 = never).
+    int readTimeoutMs = 15000;
+    // Length of the download buffer in milliseconds at the stream's bitrate.
+    int bufferMs = 5000;
+    // Percentage of the buffer filled before StreamCreateURL returns.
+    int prebufPercent = 0;
+    bool followPlaylists = false;
+    // Unset: libcurl's default (environment); empty: no proxy.
+    std::optional<std::string> proxy;
+    std::string agent = "Tolvane/1.3";
+};
+
+class StreamImpl;
+
+class Stream {
+public:
+    // Opens `url` (following playlists and redirects); blocks until the audio
+    // format is known or the opening failed. Returns an engine error code;
+    // `out` is set on success. `cancel` aborts a pending opening.
+    static int open(const std::string& url, const NetConfig& config, DWORD flags, DOWNLOADPROC proc,
+                    void* user, const std::atomic<bool>& cancel, std::shared_ptr<Stream>& out);
+
+    ~Stream();
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    void setHandle(DWORD handle);
+    DWORD handle() const;
+
+    // Stops every thread of the stream and its encoders. Bounded in time;
+    // safe to call from one of the stream's own callbacks.
+    void shutdown();
+
+    // FILEPOS_* byte counts; nullopt with `error` set on failure.
+    std::optional<QWORD> filePosition(DWORD mode, int& error) const;
+    // Tag block or text; nullptr when there is none.
+    const char* tags(DWORD kind);
+    bool addSync(HSYNC sync, DWORD type, SYNCPROC proc, void* user);
+
+    // Mixer side (output thread). Copies up to `frames` decoded frames;
+    // returns the number copied. Never blocks.
+    std::size_t readPcm(std::int16_t* out, std::size_t frames);
+    // True once the download and decoding have ended and no audio is left.
+    bool drained() const;
+
+    std::atomic<bool> playing{false};
+    // Peak of the latest block mixed: left low 16 bits, right high 16.
+    std::atomic<DWORD> level{0};
+
+    // Encoders fed with this stream's audio (guarded by encodersMutex).
+    std::mutex encodersMutex;
+    std::vector<std::shared_ptr<EncoderFeed>> encoders;
+
+private:
+    Stream();
+    std::unique_ptr<StreamImpl> impl_;
+};
+
+} // namespace tolvane::engine
