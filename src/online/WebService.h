@@ -1,0 +1,87 @@
+#pragma once
+// The three platform operations the windows share for the publisher's web
+// service (downloading a URL to a file, the connection test and the
+// installation identifier), and the host addresses of the outside services
+// read from settings/services.dat.
+//
+// Everything here is QtCore and libcurl only; no window is involved.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace tolvane {
+
+// Bounds of one download. Everything that comes from outside gets a limit:
+// a server that never answers, answers forever or sends without end must
+// not keep the caller waiting or fill the disk.
+struct DownloadLimits {
+    int connectTimeoutMs = 10'000;
+    int totalTimeoutMs = 60'000;
+    int maxRedirects = 5;
+    qint64 maxBytes = 64 * 1024 * 1024;
+};
+
+// Fetches url (http or https) synchronously on the calling thread and
+// replaces the file at path with the body. The body is written to a
+// temporary file in the same folder and renamed over the target only once
+// it arrived whole, so a failed download leaves the old file untouched.
+// Returns false for any failure: no connection, time-out, HTTP status 400 or
+// above, a body cut short or over the size limit, too many redirects, a
+// folder that cannot be written. Callers build addresses by joining texts,
+// so characters that may not appear in a URL (blanks, non-ASCII letters)
+// are percent-encoded before sending; everything else is sent as given.
+bool DownloadToFile(const QString& url, const QString& path);
+bool DownloadToFile(const QString& url, const QString& path, const DownloadLimits& limits);
+
+// One address of one network interface, as getifaddrs reports it.
+struct InterfaceAddress {
+    unsigned int flags = 0; // IFF_* of the interface
+    int family = 0;         // AF_INET, AF_INET6 or another
+    QByteArray address;     // 4 or 16 address bytes for AF_INET / AF_INET6
+};
+
+// The decision behind IsConnected: true when an interface other than
+// loopback is up and running with an IPv4 or IPv6 address that is neither
+// loopback nor link-local (a link-local address alone means no network
+// handed us an address).
+bool HasUsableInterface(const std::vector<InterfaceAddress>& addresses);
+
+// True when this machine has a usable network interface (see above).
+// Safe to call from any thread.
+bool IsConnected();
+
+// The installation identifier: the first eight hexadecimal digits of the
+// machine's identifier, upper case; "00000000" when it cannot be read or
+// does not start with eight hexadecimal digits. The one-argument form reads
+// the given file; the other reads /etc/machine-id, then
+// /var/lib/dbus/machine-id.
+QString InstallationId();
+QString InstallationId(const QString& machineIdPath);
+
+// Host addresses of the outside services: scheme and host (and port), no
+// trailing "/"; the two page entries are whole addresses.
+struct Services {
+    QString main;         // the publisher's main site: installation ping
+    QString radio;        // the radio site: song-picture lookup and picture
+    QString site;         // the radio site's other name: forum, home page
+    QString lyrics;       // the lyrics service
+    QString facebook;     // share page host
+    QString twitter;      // share page host
+    QString facebookPage; // the publisher's Facebook page
+    QString twitterPage;  // the publisher's Twitter page
+
+    // The built-in addresses, used for a missing file or key.
+    static Services Defaults();
+    // Reads section [services] of the given file. A missing or unreadable
+    // file, or a missing or empty key, gives the built-in address; trailing
+    // "/" are dropped so that paths can be joined on.
+    static Services Load(const QString& absolutePath);
+    // Load of "settings/services.dat" in the program folder (the current
+    // directory), named at the moment of the call.
+    static Services FromProgramFolder();
+};
+
+} // namespace tolvane
