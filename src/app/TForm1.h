@@ -1,0 +1,261 @@
+#pragma once
+// The main window: the station list with its filters and search, the
+// transport row, the status area and the hidden commands through which
+// menus, shortcuts, timers and the other windows reach every operation.
+
+#include "common/Timer.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QPoint>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QNetworkAccessManager;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QSystemTrayIcon;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tolvane::engine {
+class Engine;
+}
+namespace tolvane::catalog {
+struct StationRow;
+}
+
+namespace tolvane {
+
+struct Forms;
+
+// One entry of the command table: a hidden command of the main window.
+struct CommandSpec {
+    const char* name;    // objectName of the action, e.g. "Button3"
+    const char* caption; // its caption, e.g. "Load Playlist"
+    void (*handler)(class TForm1&);
+};
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // Runs the create step. When it fails (wrong engine version, no output
+    // device) created() is false and the window must not be shown.
+    explicit TForm1(engine::Engine& engine, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    bool created() const { return created_; }
+    engine::Engine& Engine() { return engine_; }
+
+    // The other windows, set once they exist (process start).
+    void setForms(Forms* forms) { forms_ = forms; }
+    Forms* forms() const { return forms_; }
+
+    // The program's constant version, written at every shutdown.
+    static constexpr const char* ProgramVersion = "1.3";
+
+    // --- Commands --------------------------------------------------------
+    // Every hidden command as an action; `command("Button3")->trigger()`
+    // runs its handler exactly as a click would.
+    QAction* command(const QString& name) const;
+    static const std::vector<CommandSpec>& commandTable();
+    // Invokes a command by name (menus, timers and other windows use this).
+    void invoke(const QString& name);
+
+    // --- Handlers: start-up and shutdown -------------------------------
+    void FormShow();
+    void reloadClick();
+    void FormClose();
+    void FormDestroy();
+    void Timer1Timer();
+    void Timer2Timer();
+
+    // --- Handlers: catalog ------------------------------------------------
+    void Button3Click();
+    void duplicatesClick();
+    void Button8Click();
+    void Button9Click();
+    void UseSelectedStation();
+    void sListView1DblClick();
+    void NextStation();
+    void PreviousStation();
+    void FindStation();
+
+    // --- Handlers: playback -----------------------------------------------
+    void RunClick();
+    void playClick();
+    void stopClick();
+    void muteClick();
+    void TrackBar1Change();
+    void Button11Click();
+    void Button12Click();
+    void Timer3Timer();
+    void Timer8Timer();
+    void Edit5Change();
+    // The status message, handled on the user-interface thread. `number`
+    // carries codes 1, 2; `text` codes 3, 4, 7, 8.
+    Q_INVOKABLE void StatusMessage(int code, qint64 number, const QString& text);
+    // Shows "text\r\n(error code: N)" without caption, owned by this window.
+    void EngineErrorBox(const QString& text);
+
+    // --- Handlers: commands reaching later windows ------------------------
+    void Button4Click();
+    void Button5Click();
+    void Button6Click();
+    void Button7Click();
+    void Button10Click();
+    void Button13xClick();
+    void Button15Click();
+    void Button13Click();
+    void Button16Click();
+    void SpeedButton2Click();
+    void Timer4Timer();
+    void Timer5Timer();
+    void Timer6Timer();
+    void Timer7Timer();
+    void Label4Click();
+
+    // --- Handlers: window visibility and skins ---------------------------
+    void MinimizeToTray();
+    void ShowFromTray();
+    void ColorThemes1Click();
+    void sComboBox1Change();
+    void sBitBtn1Click();
+    void FillSkinList();
+    // The skin names a folder offers (its entries but plain sub-folders).
+    static QStringList skinNames(const QString& folder);
+    void ApplySkin(const QString& skinDirectory, const QString& skinName);
+
+    // --- Shared state (hidden fields and process-wide values) -------------
+    // CurrentStation: stream URL (Edit1), name (Edit3), website (Edit4).
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr; // SongTitle
+    QLineEdit* Edit6 = nullptr; // song title when the recording started
+    QLineEdit* Edit7 = nullptr; // web address of the banner shown
+    QLineEdit* Edit8 = nullptr; // TestStreamUrl
+
+    QString SongTitle() const;
+    QString TestStreamUrl() const;
+    void setSongTitle(const QString& title);
+
+    bool HiddenToTray = false;
+    bool IsRecording = false;
+    int MutedVolume = 0;
+    int LevelPeak = 0;
+    int ClockHours = 0, ClockMinutes = 0, ClockSeconds = 0;
+    // The engine handle of the stream opened last. Written by stream-opener
+    // workers, read on the user-interface thread.
+    std::atomic<std::uint32_t> CurrentStream{0};
+
+    // --- Visible controls ----------------------------------------------------
+    QFrame* sPanel1 = nullptr; // status area
+    QProgressBar* sGauge1 = nullptr;
+    QLabel* Label3 = nullptr; // song title
+    QLabel* Label4 = nullptr; // status / station name (click: website)
+    QLabel* Label5 = nullptr; // bitrate
+    QLabel* Timer = nullptr;  // elapsed-time clock
+    QFrame* sPanel2 = nullptr;
+    QLabel* Image1 = nullptr; // station picture
+    QLabel* Image2 = nullptr; // default picture (hidden)
+
+    QFrame* sPanel3 = nullptr; // transport row
+    QToolButton* SpeedButton3 = nullptr;
+    QToolButton* play = nullptr;
+    QToolButton* stop = nullptr;
+    QToolButton* SpeedButton2 = nullptr;
+    QToolButton* next = nullptr;
+    QToolButton* mute = nullptr;
+    QSlider* TrackBar1 = nullptr;
+
+    QFrame* sPanel4 = nullptr; // catalog area
+    QLabel* LanguageLabel = nullptr;
+    QLabel* GenreLabel = nullptr;
+    QComboBox* ComboBox1 = nullptr; // Language filter
+    QComboBox* ComboBox2 = nullptr; // Genre filter
+    QTreeWidget* ListView1 = nullptr;
+    QPushButton* sButton14 = nullptr; // "Add"
+    QPushButton* sButton12 = nullptr; // "Favorites"
+    QLineEdit* Edit2 = nullptr;       // search box
+    QPushButton* searchbutton = nullptr;
+
+    QFrame* nekipanel = nullptr; // banner picture
+    QLabel* Image3 = nullptr;
+    QFrame* sPanel5 = nullptr; // banner text
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+
+    QFrame* skinpanel = nullptr;
+    QComboBox* sComboBox1 = nullptr;
+    QPushButton* sBitBtn1 = nullptr;
+
+    QFrame* share = nullptr;
+    QLabel* Image4 = nullptr;
+    QLabel* Image5 = nullptr;
+    QLabel* sWebLabel1 = nullptr;
+
+    QMenu* PopupMenu = nullptr;  // under "Add"
+    QMenu* PopupMenu1 = nullptr; // under "Favorites"
+    QMenu* PopupMenu3 = nullptr; // tray icon
+    QSystemTrayIcon* CoolTrayIcon1 = nullptr;
+
+    // --- Timers ----------------------------------------------------------------
+    tolvane::Timer* Timer1 = nullptr;
+    tolvane::Timer* Timer2 = nullptr;
+    tolvane::Timer* Timer3 = nullptr;
+    tolvane::Timer* Timer4 = nullptr;
+    tolvane::Timer* Timer5 = nullptr;
+    tolvane::Timer* Timer6 = nullptr;
+    tolvane::Timer* Timer7 = nullptr;
+    tolvane::Timer* Timer8 = nullptr;
+
+    // The point at which a popup under a list button opens: the button's
+    // centre in its panel, 40 left and 50 down, as a client-area point.
+    static QPoint popupPoint(const QRect& buttonGeometry);
+
+    // The connection test used at start-up and before each opening.
+    std::function<bool()> IsConnected;
+
+    // Whether the close step and destroy step have run.
+    bool closing() const { return closing_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool FormCreate();
+    // Stops the stream opener's workers before the engine is released.
+    void shutdownPlayback();
+    void buildLayout();
+    void buildCommands();
+    void buildMenus();
+    void buildTimers();
+    void connectControls();
+    void selectRow(int index, bool scroll);
+    void showRows(const QVector<catalog::StationRow>& rows);
+    void fillFilterBoxes(const QStringList& languages, const QStringList& genres);
+    void selectLastEntries();
+
+    engine::Engine& engine_;
+    Forms* forms_ = nullptr;
+    bool created_ = false;
+    bool closing_ = false;
+    bool destroyed_ = false;
+    QNetworkAccessManager* WebBrowser1 = nullptr; // installation ping
+    QFrame* sPanel6 = nullptr;                    // holds the hidden commands
+};
+
+} // namespace tolvane

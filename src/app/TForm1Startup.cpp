@@ -1,0 +1,201 @@
+// Start-up and shutdown of the main window: the create step, the showing
+// step with its one-time start-up block, the automatic start of the last
+// station, and the close and destroy steps.
+
+#include "TForm1.h"
+
+#include "Forms.h"
+#include "catalog/Catalog.h"
+#include "common/Convert.h"
+#include "common/Errors.h"
+#include "common/IniFile.h"
+#include "common/Messages.h"
+#include "common/Paths.h"
+#include "online/WebService.h"
+#include "playback/engine/Engine.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSlider>
+#include <QUrl>
+
+namespace tolvane {
+
+namespace {
+
+const QString SettingsFile = QStringLiteral("\\settings\\settings.dat");
+const QString Radio = QStringLiteral("radio");
+const QString ClockFontFamily = QStringLiteral("Digital Readout Thick Upright");
+
+IniFile settings() {
+    return IniFile(ProgramPath(SettingsFile));
+}
+
+// The clock's font: the system's when it has one of that family, otherwise
+// the seven-segment font shipped in "Fonts", registered under that family.
+void ensureClockFont() {
+    if (QFontDatabase::hasFamily(ClockFontFamily))
+        return;
+    const QDir fonts(ProgramPath(QStringLiteral("Fonts")));
+    const QStringList files =
+        fonts.entryList({QStringLiteral("*.ttf"), QStringLiteral("*.otf")}, QDir::Files);
+    for (const QString& file : files) {
+        const int id = QFontDatabase::addApplicationFont(fonts.filePath(file));
+        const QStringList families = QFontDatabase::applicationFontFamilies(id);
+        if (!families.isEmpty()) {
+            QFont::insertSubstitution(ClockFontFamily, families.first());
+            return;
+        }
+    }
+}
+
+} // namespace
+
+bool TForm1::FormCreate() {
+    // Formats are built into the engine; loading the plug-ins changes nothing.
+    engine_.PluginLoad("system/aac", 0);
+    engine_.PluginLoad("system/wma", 0);
+
+    if ((engine_.GetVersion() >> 16) != 0x0204) {
+        ErrorMessage(QStringLiteral("An incorrect version of BASS.DLL was loaded"));
+        return false;
+    }
+    if (!engine_.Init(-1, 44100, 0, this, nullptr)) {
+        EngineErrorBox(QStringLiteral("Can't initialize device"));
+        return false;
+    }
+    static const char proxy[] = "";
+    engine_.SetConfig(engine::CONFIG_NET_PLAYLIST, 1);
+    engine_.SetConfig(engine::CONFIG_NET_PREBUF, 0);
+    engine_.SetConfigPtr(engine::CONFIG_NET_PROXY, proxy);
+    Timer2->start();
+    return true;
+}
+
+void TForm1::FormShow() {
+    if (!HiddenToTray) {
+        // 1. The clock's font.
+        ensureClockFont();
+        QFont clock(ClockFontFamily);
+        clock.setPointSize(15);
+        Timer->setFont(clock);
+
+        // 2. Installation ping; the reply is dropped.
+        const QUrl ping(Services::FromProgramFolder().main +
+                        QStringLiteral("/radio/radio.php?id=") + InstallationId());
+        QNetworkReply* reply = WebBrowser1->get(QNetworkRequest(ping));
+        connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+
+        // 3. Hand-off to the updater program.
+        if (settings().ReadString(Radio, QStringLiteral("update")) == QLatin1String("true")) {
+            QProcess::startDetached(ProgramPath(QStringLiteral("\\TolvaneUpdate")), {},
+                                    QDir::currentPath());
+            settings().WriteString(Radio, QStringLiteral("update"), QStringLiteral("false"));
+            Timer1->start();
+        }
+
+        // 4. Skin, website and level meter from the settings file.
+        if (ProgramFileExists(SettingsFile)) {
+            IniFile ini = settings();
+            const QString skin = ini.ReadString(Radio, QStringLiteral("skin"));
+            Edit4->setText(ini.ReadString(Radio, QStringLiteral("sajtstanice")));
+            if (!skin.isEmpty())
+                ApplySkin(ProgramPath(QStringLiteral("\\Skins\\")), skin);
+            Timer8->start();
+        }
+
+        // 5. Connection check.
+        if (!IsConnected())
+            ShowMessage(QStringLiteral("There is no active internet connection!"));
+
+        // 6. Filter lists.
+        if (auto lists = catalog::readFilterLists()) {
+            fillFilterBoxes(lists->first, lists->second);
+        } else {
+            ShowMessage(catalog::ListFilesMissingText);
+        }
+
+        // 7, 8. The whole catalog, then the last station.
+        invoke(QStringLiteral("Button3"));
+        invoke(QStringLiteral("reload"));
+    }
+
+    // 9. The default station picture.
+    Image1->setPixmap(Image2->pixmap());
+
+    // 10. The skin names, listed afresh so a restore does not repeat them.
+    FillSkinList();
+}
+
+void TForm1::reloadClick() {
+    if (!ProgramFileExists(SettingsFile))
+        return;
+    IniFile ini = settings();
+    if (ini.ReadString(Radio, QStringLiteral("autostart")) != QLatin1String("true"))
+        return;
+    Edit1->setText(ini.ReadString(Radio, QStringLiteral("station")));
+    Edit3->setText(ini.ReadString(Radio, QStringLiteral("name")));
+    // A volume that is no whole number ends the handler here: nothing opens.
+    TrackBar1->setValue(StrToInt(ini.ReadString(Radio, QStringLiteral("Volume"))));
+    invoke(QStringLiteral("Run"));
+}
+
+void TForm1::FormClose() {
+    if (IsRecording)
+        SpeedButton2Click();
+    Timer8->stop();
+}
+
+void TForm1::FormDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    shutdownPlayback();
+    engine_.Free();
+
+    runGuarded([this] {
+        const QString temp = ProgramPath(catalog::WorkingCatalogFile);
+        if (QFile::exists(temp))
+            QFile::remove(temp);
+
+        IniFile ini = settings();
+        ini.WriteString(Radio, QStringLiteral("Volume"), QString::number(TrackBar1->value()));
+        ini.WriteString(Radio, QStringLiteral("station"), Edit1->text());
+        ini.WriteString(Radio, QStringLiteral("name"), Edit3->text());
+        ini.WriteString(Radio, QStringLiteral("version"), QString::fromLatin1(ProgramVersion));
+        ini.WriteString(Radio, QStringLiteral("sajtstanice"), Edit4->text());
+    });
+
+    for (tolvane::Timer* t : {Timer1, Timer2, Timer3, Timer4, Timer5, Timer6, Timer7, Timer8})
+        t->stop();
+}
+
+void TForm1::Timer1Timer() {
+    close();
+    Timer1->stop();
+}
+
+void TForm1::Timer2Timer() {
+    invoke(QStringLiteral("Button10"));
+}
+
+void TForm1::Button10Click() {
+    Timer2->stop();
+    if (forms_ && forms_->Form5)
+        forms_->Form5->show();
+}
+
+void TForm1::Label4Click() {
+    if (!Edit4->text().isEmpty())
+        QDesktopServices::openUrl(QUrl::fromUserInput(Edit4->text()));
+}
+
+} // namespace tolvane

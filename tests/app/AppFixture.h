@@ -1,0 +1,64 @@
+#pragma once
+// A program folder in a temporary directory and the real application on
+// the engine's null output, driven on Qt's offscreen platform.
+
+#include "MessageRecorder.h"
+#include "TestSupport.h"
+#include "app/Application.h"
+#include "app/TForm1.h"
+
+#include <QTreeWidget>
+
+#include <memory>
+
+namespace tolvane::test {
+
+inline const QByteArray SmallCatalog =
+    "[Rock FM]\r\ngenre=Rock\r\nlanguage=English\r\n"
+    "website=http://rock.example\r\nstreaming=http://127.0.0.1:9/rock\r\n"
+    "bitrate=128\r\n\r\n"
+    "[Jazz Radio]\r\ngenre=Jazz\r\nlanguage=French\r\n"
+    "website=http://jazz.example\r\nstreaming=http://127.0.0.1:9/jazz\r\n"
+    "bitrate=64\r\n\r\n"
+    "[ambient waves]\r\ngenre=Ambient\r\nlanguage=English\r\n"
+    "streaming=http://127.0.0.1:9/ambient\r\nbitrate=320\r\n";
+
+struct AppFixture {
+    TestFolder folder;
+    MessageRecorder messages;
+    std::unique_ptr<Application> app;
+    bool connected = true;
+
+    // The shipped files a normal installation has, without settings.dat.
+    void installProgramFolder() {
+        folder.write("radiolist.dat", SmallCatalog);
+        folder.write("settings/language.dat", "English\r\nFrench\r\n");
+        folder.write("settings/genre.dat", "Ambient\r\nJazz\r\nRock\r\n");
+    }
+
+    bool start(engine::OutputKind output = engine::OutputKind::Null) {
+        Application::Options options;
+        options.output = output;
+        options.isConnected = [this] { return connected; };
+        app = std::make_unique<Application>(options);
+        return app->start();
+    }
+
+    TForm1& form() { return *app->form1(); }
+
+    QStringList listNames() {
+        QStringList names;
+        QTreeWidget* list = form().ListView1;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            names << list->topLevelItem(i)->text(0);
+        return names;
+    }
+
+    // Closes the main window and destroys the windows, as quitting does.
+    void quit() {
+        form().close();
+        app->destroyWindows();
+    }
+};
+
+} // namespace tolvane::test
