@@ -92,6 +92,9 @@ TForm1::TForm1(engine::Engine& engine, QWidget* parent) : QMainWindow(parent), e
     buildCommands();
     buildMenus();
     connectControls();
+    startPlayback();
+    // Not resizable: the window keeps the size of its panels and menu.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     IsConnected = [] { return ::tolvane::IsConnected(); };
     created_ = FormCreate();
 }
