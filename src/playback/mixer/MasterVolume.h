@@ -4,10 +4,12 @@
 //
 // The window holds a volume 0 to 100 and a balance -100 to 100; every change
 // writes both channels at once as values 0 to 65535 (channelValues). Those
-// values go to PulseAudio unchanged: a pa_volume_t of v is PulseAudio's
-// linear volume v / 65536 (PA_VOLUME_NORM is 65536), so 65535 is one step
-// below 100 % (about -0.0001 dB, inaudible) and what the server reports back
-// is exactly what was written (100 -> 65535, 50 -> 32767).
+// values go to PulseAudio unchanged as pa_volume_t, whose 100 % is
+// PA_VOLUME_NORM = 65536: 65535 is one step below 100 % (inaudible), what
+// the server reports back is exactly what was written (100 -> 65535,
+// 50 -> 32767), and the bar's percent is the percent the desktop's own
+// volume controls show for the sink (PulseAudio's volume scale is cubic in
+// amplitude: 50 % plays at one eighth, as it does from those controls).
 //
 // Without a sound server, or without a default sink, every write does
 // nothing; the window never learns of it. Every exchange with the server is

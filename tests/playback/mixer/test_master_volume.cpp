@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <cmath>
 #include <csignal>
 
 using namespace tolvane::test;
@@ -44,6 +45,34 @@ private:
     bool hadPrevious_;
 };
 
+// 400 ms of a 440 Hz sine at the given peak on both channels, as
+// interleaved stereo s16le.
+QByteArray tone(int peak) {
+    const int frames = 44100 * 400 / 1000;
+    QByteArray pcm(frames * 4, Qt::Uninitialized);
+    auto* out = reinterpret_cast<uchar*>(pcm.data());
+    for (int f = 0; f < frames; ++f) {
+        const auto s = qint16(std::lround(std::sin(2 * M_PI * 440 * f / 44100.0) * peak));
+        out[4 * f] = out[4 * f + 2] = uchar(s & 0xff);
+        out[4 * f + 1] = out[4 * f + 3] = uchar((s >> 8) & 0xff);
+    }
+    return pcm;
+}
+
+// Plays the file to the default sink while recording its monitor; returns
+// the peak per channel of what the sink played.
+std::optional<QList<int>> playedPeaks(const PulseServer& pulse, const QString& file) {
+    auto recording = pulse.startRecording();
+    QProcess player;
+    player.setProcessEnvironment(pulse.clientEnvironment());
+    player.start("pacat", {"--playback", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                           "--latency-msec=200", file});
+    if (!player.waitForFinished(10000))
+        return std::nullopt;
+    QThread::msleep(300);
+    return measurePcm(recording->stop()).peak;
+}
+
 } // namespace
 
 class MasterVolumeTest : public QObject {
@@ -58,6 +87,7 @@ private slots:
     void outOfRangeValues_areIgnoredAndWriteNothing();
     void setMute_switchesTheSinkMuteAndKeepsItsVolume();
     void sinksOfOtherLayouts_getLeftAndRightByPosition();
+    void writes_changeWhatTheDefaultSinkPlays();
 
     void noServer_openFailsQuicklyAndWritesDoNothing();
     void stuckServer_writeGivesUpWithinItsTimeout();
@@ -225,6 +255,32 @@ void MasterVolumeTest::sinksOfOtherLayouts_getLeftAndRightByPosition() {
     }
     // The other sinks were left alone.
     QCOMPARE(pulse.sinkVolumes("null"), pair(65536, 65536));
+}
+
+void MasterVolumeTest::writes_changeWhatTheDefaultSinkPlays() {
+    TestFolder folder;
+    PulseServer pulse;
+    QVERIFY2(pulse.isRunning(), qPrintable(pulse.errorString()));
+    folder.write("tone.raw", tone(16000));
+    MasterVolume mixer;
+    QVERIFY(mixer.open());
+    mixer.setBalance(0);
+    mixer.setVolume(100);
+
+    mixer.setMute(true);
+    const auto muted = playedPeaks(pulse, folder.file("tone.raw"));
+    QVERIFY(muted.has_value());
+    QCOMPARE(*muted, (QList<int>{0, 0}));
+
+    // PulseAudio's scale is cubic: 50 % plays at an eighth of the amplitude,
+    // and a balance of -100 silences the right channel.
+    mixer.setMute(false);
+    mixer.setVolume(50);
+    mixer.setBalance(-100);
+    const auto half = playedPeaks(pulse, folder.file("tone.raw"));
+    QVERIFY(half.has_value());
+    QVERIFY2(qAbs(half->at(0) - 2000) < 100, qPrintable(QString::number(half->at(0))));
+    QCOMPARE(half->at(1), 0);
 }
 
 void MasterVolumeTest::noServer_openFailsQuicklyAndWritesDoNothing() {
