@@ -5,11 +5,16 @@
 #include "common/Paths.h"
 
 #include <QCollator>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QStringEncoder>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <numeric>
+
+#include <cstdio>
 
 namespace tolvane::catalog {
 
@@ -35,6 +40,23 @@ QStringList readLines(const QString& path) {
     if (!info.isFile() || info.size() > StationFileLimit)
         throw FileReadError(path);
     return ReadTextLines(path);
+}
+
+// Replaces the working catalog atomically: written to a temporary file in
+// the same folder, then renamed over the old one, so a reader sees the old
+// or the new catalog whole and a failure leaves the old one in place. It is
+// not synced to disk: temp.dat is a scratch copy that every Load Playlist
+// (start-up included) rebuilds, and the sync cost more than the whole load.
+void replaceWorkingCatalog(const QString& path, const QByteArray& bytes) {
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
+        throw IniWriteError(path);
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (::rename(QFile::encodeName(file.fileName()).constData(),
+                 QFile::encodeName(path).constData()) != 0)
+        throw IniWriteError(path);
+    file.setAutoRemove(false); // it is temp.dat now
 }
 
 void notifyUser(const Notify& notify, const QString& text) {
@@ -75,20 +97,29 @@ std::optional<QString> stationNameFromHeader(const QString& line) {
 
 QByteArray joinWorkingCatalog(const QStringList& radiolistLines,
                               const QStringList& radiouserLines) {
-    QString text;
     qsizetype size = 0;
     for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
         for (const QString& line : *lines)
             size += line.size() + 2;
     }
-    text.reserve(size);
+    // Encoded straight into one buffer, grown only for text that is not
+    // ASCII (UTF-8 takes at most three bytes per UTF-16 unit).
+    QByteArray bytes(size + size / 8 + 16, Qt::Uninitialized);
+    QStringEncoder toUtf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    qsizetype used = 0;
     for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
         for (const QString& line : *lines) {
-            text += line;
-            text += QLatin1String("\r\n");
+            const qsizetype worst = line.size() * 3 + 2;
+            if (used + worst > bytes.size())
+                bytes.resize(std::max(bytes.size() * 2, used + worst));
+            char* end = toUtf8.appendToBuffer(bytes.data() + used, line);
+            *end++ = '\r';
+            *end++ = '\n';
+            used = end - bytes.data();
         }
     }
-    return text.toUtf8();
+    bytes.truncate(used);
+    return bytes;
 }
 
 QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lookup,
@@ -96,35 +127,35 @@ QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lo
     QVector<StationRow> rows;
     if (lines.size() < 2)
         return rows;
-    const bool filtering = !filter.language.isEmpty() || !filter.genre.isEmpty();
+    // The language is read only when it filters.
+    const QStringList keys = filter.language.isEmpty()
+                                 ? QStringList{BitrateKey, GenreKey}
+                                 : QStringList{BitrateKey, GenreKey, LanguageKey};
     for (const QString& line : lines) {
-        const std::optional<QString> name = stationNameFromHeader(line);
+        std::optional<QString> name = stationNameFromHeader(line);
         if (!name)
             continue;
-        const QString genre = lookup.value(*name, GenreKey);
-        if (filtering && !filter.passes(lookup.value(*name, LanguageKey), genre))
+        QStringList values = lookup.values(*name, keys);
+        if (!filter.passes(values.value(2), values[1]))
             continue;
-        rows.push_back({*name, lookup.value(*name, BitrateKey), genre});
+        rows.push_back({std::move(*name), std::move(values[0]), std::move(values[1])});
     }
     return rows;
 }
 
-QVector<StationRow> sortAndDropRepeats(const QVector<StationRow>& rows, const IniDocument& lookup) {
-    if (rows.size() < 2)
-        return rows;
+namespace {
 
-    QCollator collator{QLocale()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-
-    // Sort positions rather than rows; stable, so the first of a group of
-    // equal names in list order is the one kept.
+// The sorting step's order: positions of the rows to keep, in sorted order,
+// one for each group of names the collation finds equal (the first of the
+// group in list order, as the sort is stable).
+std::vector<qsizetype> sortedDistinctOrder(const QVector<StationRow>& rows) {
     std::vector<qsizetype> order(static_cast<size_t>(rows.size()));
     std::iota(order.begin(), order.end(), 0);
-    std::vector<int> equalToPrevious(order.size(), 0);
+    std::vector<char> equalToPrevious(order.size(), 0);
 
     if (QLocale().language() == QLocale::C) {
-        // The C locale's sort keys ignore the case setting, so compare
-        // case-folded names instead (the same order the collator gives).
+        // The C locale's collation sort keys ignore the case setting, so
+        // compare case-folded names instead (the order its comparison gives).
         QStringList folded;
         folded.reserve(rows.size());
         for (const StationRow& row : rows)
@@ -134,7 +165,9 @@ QVector<StationRow> sortAndDropRepeats(const QVector<StationRow>& rows, const In
         for (size_t i = 1; i < order.size(); ++i)
             equalToPrevious[i] = folded[order[i]] == folded[order[i - 1]];
     } else {
-        // One sort key per name: much cheaper than collating every comparison.
+        QCollator collator{QLocale()};
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        // One sort key per name: cheaper than collating at every comparison.
         std::vector<QCollatorSortKey> keys;
         keys.reserve(order.size());
         for (const StationRow& row : rows)
@@ -145,13 +178,42 @@ QVector<StationRow> sortAndDropRepeats(const QVector<StationRow>& rows, const In
             equalToPrevious[i] = keys[order[i]].compare(keys[order[i - 1]]) == 0;
     }
 
-    QVector<StationRow> sorted;
-    sorted.reserve(rows.size());
+    std::vector<qsizetype> kept;
+    kept.reserve(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
-        if (equalToPrevious[i])
-            continue;
-        const QString& name = rows[order[i]].name;
-        sorted.push_back({name, lookup.value(name, BitrateKey), lookup.value(name, GenreKey)});
+        if (!equalToPrevious[i])
+            kept.push_back(order[i]);
+    }
+    return kept;
+}
+
+// The sorting step for rows that listStations just read from the same
+// document: each row already holds its name's bitrate and genre, so the
+// kept rows are taken as they are instead of being looked up again.
+QVector<StationRow> sortListedRows(const QVector<StationRow>& rows) {
+    if (rows.size() < 2)
+        return rows;
+    QVector<StationRow> sorted;
+    const std::vector<qsizetype> kept = sortedDistinctOrder(rows);
+    sorted.reserve(static_cast<qsizetype>(kept.size()));
+    for (qsizetype i : kept)
+        sorted.push_back(rows[i]);
+    return sorted;
+}
+
+} // namespace
+
+QVector<StationRow> sortAndDropRepeats(const QVector<StationRow>& rows, const IniDocument& lookup) {
+    if (rows.size() < 2)
+        return rows;
+    QVector<StationRow> sorted;
+    const std::vector<qsizetype> kept = sortedDistinctOrder(rows);
+    sorted.reserve(static_cast<qsizetype>(kept.size()));
+    const QStringList keys{BitrateKey, GenreKey};
+    for (qsizetype i : kept) {
+        const QString& name = rows[i].name;
+        QStringList values = lookup.values(name, keys);
+        sorted.push_back({name, std::move(values[0]), std::move(values[1])});
     }
     return sorted;
 }
@@ -169,12 +231,12 @@ LoadResult loadPlaylist(const Filter& filter, const Notify& notify) {
         notifyUser(notify, RadioListMissingText);
     const QStringList userLines = readLines(ProgramPath(RadioUserFile));
 
-    WriteFileAtomically(ProgramPath(WorkingCatalogFile), joinWorkingCatalog(lines, userLines));
+    replaceWorkingCatalog(ProgramPath(WorkingCatalogFile), joinWorkingCatalog(lines, userLines));
 
     // The working catalog in memory is exactly what temp.dat now holds.
     lines += userLines;
     const IniDocument catalog = IniDocument::fromLines(lines);
-    return {sortAndDropRepeats(listStations(catalog.lines(), catalog, filter), catalog)};
+    return {sortListedRows(listStations(catalog.lines(), catalog, filter))};
 }
 
 LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
@@ -185,7 +247,7 @@ LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
     else
         notifyUser(notify, NoFavoritesText);
     const IniDocument favorites = IniDocument::fromLines(lines);
-    return {sortAndDropRepeats(listStations(favorites.lines(), favorites, filter), favorites)};
+    return {sortListedRows(listStations(favorites.lines(), favorites, filter))};
 }
 
 std::optional<std::pair<QStringList, QStringList>> readFilterLists() {

@@ -9,23 +9,26 @@ namespace tolvane {
 
 namespace {
 
+// Sections with more keys than this get a hash of their keys.
+constexpr size_t KeyScanLimit = 16;
+
 // "[name]" -> name; nullopt when the line is no header. Leading blanks
 // before "[" are allowed; the name ends at the first "]".
-std::optional<QString> headerName(const QString& line) {
-    const QString t = line.trimmed();
+std::optional<QStringView> headerName(QStringView line) {
+    const QStringView t = line.trimmed();
     if (!t.startsWith(u'['))
         return std::nullopt;
     const qsizetype close = t.indexOf(u']', 1);
-    return (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
+    return (close < 0 ? t.sliced(1) : t.sliced(1, close - 1)).trimmed();
 }
 
-QString cleanValue(QString v) {
+QString cleanValue(QStringView v) {
     v = v.trimmed();
     if (v.size() >= 2 && v.startsWith(u'"') && v.endsWith(u'"'))
-        v = v.mid(1, v.size() - 2);
+        v = v.sliced(1, v.size() - 2);
     if (v.size() > IniValueLimit)
         v.truncate(IniValueLimit);
-    return v;
+    return v.toString();
 }
 
 } // namespace
@@ -48,18 +51,44 @@ IniDocument IniDocument::fromLines(const QStringList& lines) {
     return doc;
 }
 
+const IniDocument::KeyRef* IniDocument::findKey(const Section& section, QStringView key) const {
+    if (!section.keyIndex.isEmpty()) {
+        const auto k = section.keyIndex.constFind(key.toString().toCaseFolded());
+        return k == section.keyIndex.cend() ? nullptr : &section.keys[*k];
+    }
+    for (const KeyRef& ref : section.keys) {
+        if (keyOf(ref).compare(key, Qt::CaseInsensitive) == 0)
+            return &ref;
+    }
+    return nullptr;
+}
+
+void IniDocument::addKey(Section& section, const KeyRef& ref) {
+    if (findKey(section, keyOf(ref)))
+        return; // the first line of a key wins
+    section.keys.push_back(ref);
+    const int last = static_cast<int>(section.keys.size()) - 1;
+    if (!section.keyIndex.isEmpty()) {
+        section.keyIndex.insert(keyOf(ref).toString().toCaseFolded(), last);
+    } else if (section.keys.size() > KeyScanLimit) {
+        for (int i = 0; i <= last; ++i)
+            section.keyIndex.insert(keyOf(section.keys[i]).toString().toCaseFolded(), i);
+    }
+}
+
 void IniDocument::index() {
     sections_.clear();
     firstSection_.clear();
     for (int i = 0; i < lines_.size(); ++i) {
-        const QString& line = lines_[i];
+        const QStringView line(lines_[i]);
         if (auto name = headerName(line)) {
             if (!sections_.empty())
                 sections_.back().endLine = i;
             Section s;
-            s.name = *name;
+            s.name = name->toString();
             s.firstLine = i;
             s.endLine = static_cast<int>(lines_.size());
+            s.keys.reserve(8); // a station record has five keys
             sections_.push_back(std::move(s));
             continue;
         }
@@ -68,28 +97,35 @@ void IniDocument::index() {
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
             continue;
-        const QString key = foldedKey(line.left(eq));
+        const QStringView key = line.first(eq).trimmed();
         if (key.isEmpty() || key.startsWith(u';'))
             continue;
-        Section& s = sections_.back();
-        if (!s.keys.contains(key))
-            s.keys.insert(key, i);
+        KeyRef ref;
+        ref.line = i;
+        ref.keyStart = static_cast<int>(key.data() - line.data());
+        ref.keyLength = static_cast<int>(key.size());
+        ref.equals = static_cast<int>(eq);
+        addKey(sections_.back(), ref);
     }
+    firstSection_.reserve(static_cast<qsizetype>(sections_.size()));
     // Walking backwards leaves the first section of each name in the map.
     for (int i = static_cast<int>(sections_.size()) - 1; i >= 0; --i)
         firstSection_.insert(sections_[i].name.toCaseFolded(), i);
 }
 
+const IniDocument::Section* IniDocument::findSection(const QString& name) const {
+    const auto s = firstSection_.constFind(name.trimmed().toCaseFolded());
+    return s == firstSection_.cend() ? nullptr : &sections_[*s];
+}
+
 std::optional<QString> IniDocument::find(const QString& section, const QString& key) const {
-    const auto s = firstSection_.constFind(section.trimmed().toCaseFolded());
-    if (s == firstSection_.cend())
+    const Section* sec = findSection(section);
+    if (!sec)
         return std::nullopt;
-    const Section& sec = sections_[*s];
-    const auto k = sec.keys.constFind(foldedKey(key));
-    if (k == sec.keys.cend())
+    const KeyRef* ref = findKey(*sec, QStringView(key).trimmed());
+    if (!ref)
         return std::nullopt;
-    const QString& line = lines_[*k];
-    return cleanValue(line.mid(line.indexOf(u'=') + 1));
+    return cleanValue(QStringView(lines_[ref->line]).sliced(ref->equals + 1));
 }
 
 QString IniDocument::value(const QString& section, const QString& key,
@@ -97,8 +133,20 @@ QString IniDocument::value(const QString& section, const QString& key,
     return find(section, key).value_or(defaultValue);
 }
 
+QStringList IniDocument::values(const QString& section, const QStringList& keys) const {
+    QStringList out;
+    out.reserve(keys.size());
+    const Section* sec = findSection(section);
+    for (const QString& key : keys) {
+        const KeyRef* ref = sec ? findKey(*sec, QStringView(key).trimmed()) : nullptr;
+        out << (ref ? cleanValue(QStringView(lines_[ref->line]).sliced(ref->equals + 1))
+                    : QString());
+    }
+    return out;
+}
+
 bool IniDocument::hasSection(const QString& section) const {
-    return firstSection_.contains(section.trimmed().toCaseFolded());
+    return findSection(section);
 }
 
 QStringList IniDocument::sectionNames() const {
@@ -133,18 +181,16 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     const IniDocument& doc = document();
     QStringList lines = doc.lines();
     const QString newLine = key.trimmed() + u'=' + value;
-    const auto s = doc.firstSection_.constFind(section.trimmed().toCaseFolded());
-    if (s == doc.firstSection_.cend()) {
+    const IniDocument::Section* sec = doc.findSection(section);
+    if (!sec) {
         lines << u'[' + section.trimmed() + u']' << newLine;
     } else {
-        const IniDocument::Section& sec = doc.sections_[*s];
-        const auto k = sec.keys.constFind(IniDocument::foldedKey(key));
-        if (k != sec.keys.cend()) {
-            lines[*k] = newLine;
+        if (const IniDocument::KeyRef* ref = doc.findKey(*sec, QStringView(key).trimmed())) {
+            lines[ref->line] = newLine;
         } else {
             // After the section's last non-empty line, so blank separators stay below.
-            int at = sec.endLine;
-            while (at - 1 > sec.firstLine && lines[at - 1].trimmed().isEmpty())
+            int at = sec->endLine;
+            while (at - 1 > sec->firstLine && lines[at - 1].trimmed().isEmpty())
                 --at;
             lines.insert(at, newLine);
         }
@@ -154,12 +200,11 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
 
 void IniFile::EraseSection(const QString& section) {
     const IniDocument& doc = document();
-    const auto s = doc.firstSection_.constFind(section.trimmed().toCaseFolded());
-    if (s == doc.firstSection_.cend())
+    const IniDocument::Section* sec = doc.findSection(section);
+    if (!sec)
         return;
-    const IniDocument::Section& sec = doc.sections_[*s];
     QStringList lines = doc.lines();
-    lines.erase(lines.begin() + sec.firstLine, lines.begin() + sec.endLine);
+    lines.erase(lines.begin() + sec->firstLine, lines.begin() + sec->endLine);
     save(lines);
 }
 

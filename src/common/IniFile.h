@@ -40,20 +40,40 @@ public:
     std::optional<QString> find(const QString& section, const QString& key) const;
     QString value(const QString& section, const QString& key,
                   const QString& defaultValue = QString()) const;
+    // Several values of one section, in the order of `keys`; a missing
+    // section or key gives an empty string. Finds the section once.
+    QStringList values(const QString& section, const QStringList& keys) const;
     bool hasSection(const QString& section) const;
     // Section names in file order (repeated names included).
     QStringList sectionNames() const;
     const QStringList& lines() const { return lines_; }
 
 private:
+    // A key line of a section, as positions in its line (no copies of text).
+    struct KeyRef {
+        int line = 0;
+        int keyStart = 0;
+        int keyLength = 0;
+        int equals = 0; // position of the "=" that ends the key
+    };
     struct Section {
         QString name;
         int firstLine = 0; // the header line
         int endLine = 0;   // one past the last line belonging to the section
-        QHash<QString, int> keys; // case-folded key -> line of its first occurrence
+        // The first line of each key (letter case ignored), in file order.
+        // Sections with many keys also get a hash, so a large junk section
+        // cannot make lookups slow.
+        std::vector<KeyRef> keys;
+        QHash<QString, int> keyIndex; // case-folded key -> index into keys
     };
     void index();
-    static QString foldedKey(const QString& s) { return s.trimmed().toCaseFolded(); }
+    QStringView keyOf(const KeyRef& ref) const {
+        return QStringView(lines_[ref.line]).sliced(ref.keyStart, ref.keyLength);
+    }
+    // The first key line of a section for a key (trimmed), or nullptr.
+    const KeyRef* findKey(const Section& section, QStringView key) const;
+    void addKey(Section& section, const KeyRef& ref);
+    const Section* findSection(const QString& name) const;
 
     QStringList lines_;
     std::vector<Section> sections_;
