@@ -29,11 +29,23 @@ struct AppFixture {
     std::unique_ptr<Application> app;
     bool connected = true;
 
+    AppFixture() { pointServicesAt(QStringLiteral("http://127.0.0.1:9")); }
+
     // The shipped files a normal installation has, without settings.dat.
     void installProgramFolder() {
         folder.write("radiolist.dat", SmallCatalog);
         folder.write("settings/language.dat", "English\r\nFrench\r\n");
         folder.write("settings/genre.dat", "Ambient\r\nJazz\r\nRock\r\n");
+    }
+
+    // Every outside host of the program folder at one local address, so no
+    // test reaches beyond this machine.
+    void pointServicesAt(const QString& base) {
+        QByteArray services = "[services]\n";
+        for (const char* key : {"main", "radio", "site", "lyrics", "facebook", "twitter",
+                                "facebookpage", "twitterpage"})
+            services += QByteArray(key) + "=" + base.toUtf8() + "\n";
+        folder.write("settings/services.dat", services);
     }
 
     bool start(engine::OutputKind output = engine::OutputKind::Null) {

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 using namespace tolvane;
@@ -24,7 +26,24 @@ private slots:
     void noSoundServer_endsWithEngineErrorAndWritesNothing();
     void timer2_opensUpdateWindowOnceAfterStart();
     void websiteRestoredAtEveryStartEvenWithoutAutostart();
+    void installationPing_asksThePublisherPageWithTheId();
 };
+
+void StartupShutdownTest::installationPing_asksThePublisherPageWithTheId() {
+    QTcpServer publisher;
+    QVERIFY(publisher.listen(QHostAddress::LocalHost, 0));
+    AppFixture f;
+    f.installProgramFolder();
+    f.pointServicesAt(QString("http://127.0.0.1:%1").arg(publisher.serverPort()));
+    QVERIFY(f.start());
+    QVERIFY(publisher.waitForNewConnection(5000));
+    QTcpSocket* peer = publisher.nextPendingConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(peer->canReadLine(), 5000);
+    const QString requestLine = QString::fromLatin1(peer->readLine()).trimmed();
+    const QRegularExpression expected("^GET /radio/radio\\.php\\?id=[0-9A-F]{8} HTTP/1\\.1$");
+    QVERIFY2(expected.match(requestLine).hasMatch(), qPrintable(requestLine));
+    f.quit();
+}
 
 void StartupShutdownTest::normalExit_removesWorkingCatalogAndSavesTheFiveKeys() {
     AppFixture f;
@@ -142,8 +161,9 @@ void StartupShutdownTest::missingFiles_reportedInOrderAndStartupGoesOn() {
 void StartupShutdownTest::shutdownWriteFailure_showsUnableToWriteAndStillEnds() {
     AppFixture f;
     f.folder.write("radiolist.dat", test::SmallCatalog);
-    // No "settings" folder: the shutdown's first write fails.
     QVERIFY(f.start());
+    // No "settings" folder: the shutdown's first write fails.
+    QVERIFY(QDir(f.folder.file("settings")).removeRecursively());
     f.messages.clear();
     f.quit();
     QCOMPARE(f.messages.texts(),
