@@ -10,7 +10,7 @@ namespace tolvane {
 namespace {
 
 // Sections with more keys than this get a hash of their keys.
-constexpr size_t KeyScanLimit = 16;
+constexpr qsizetype KeyScanLimit = 16;
 
 // "[name]" -> name; nullopt when the line is no header. Leading blanks
 // before "[" are allowed; the name ends at the first "]".
@@ -88,7 +88,6 @@ void IniDocument::index() {
             s.name = name->toString();
             s.firstLine = i;
             s.endLine = static_cast<int>(lines_.size());
-            s.keys.reserve(8); // a station record has five keys
             sections_.push_back(std::move(s));
             continue;
         }

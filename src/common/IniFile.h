@@ -19,6 +19,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <optional>
 #include <vector>
@@ -63,7 +64,7 @@ private:
         // The first line of each key (letter case ignored), in file order.
         // Sections with many keys also get a hash, so a large junk section
         // cannot make lookups slow.
-        std::vector<KeyRef> keys;
+        QVarLengthArray<KeyRef, 8> keys; // a station record has five keys
         QHash<QString, int> keyIndex; // case-folded key -> index into keys
     };
     void index();

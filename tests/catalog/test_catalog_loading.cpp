@@ -365,15 +365,20 @@ void CatalogLoadingTest::loadPlaylist_bothFilesMissingWritesEmptyCatalog() {
 
 void CatalogLoadingTest::loadPlaylist_unreadableStationFileStopsBeforeWriting_data() {
     QTest::addColumn<QString>("broken");
-    QTest::addColumn<bool>("asPipe");
-    QTest::newRow("radiolist is a folder") << "radiolist.dat" << false;
-    QTest::newRow("radiouser is a folder") << "radiouser.dat" << false;
-    QTest::newRow("radiolist is a pipe") << "radiolist.dat" << true;
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("radiolist is a folder") << "radiolist.dat"
+                                           << "folder";
+    QTest::newRow("radiouser is a folder") << "radiouser.dat"
+                                           << "folder";
+    QTest::newRow("radiolist is a pipe") << "radiolist.dat"
+                                         << "pipe";
+    QTest::newRow("radiouser is too large") << "radiouser.dat"
+                                            << "huge";
 }
 
 void CatalogLoadingTest::loadPlaylist_unreadableStationFileStopsBeforeWriting() {
     QFETCH(QString, broken);
-    QFETCH(bool, asPipe);
+    QFETCH(QString, kind);
     TestFolder folder;
     const QByteArray oldCatalog = station("Old", "1", "x");
     folder.write("temp.dat", oldCatalog);
@@ -381,10 +386,14 @@ void CatalogLoadingTest::loadPlaylist_unreadableStationFileStopsBeforeWriting() 
         if (broken != name)
             folder.write(name, station("Fine", "1", "x"));
     }
-    if (asPipe)
+    if (kind == "pipe") {
         QCOMPARE(::mkfifo(QFile::encodeName(folder.file(broken)).constData(), 0600), 0);
-    else
+    } else if (kind == "huge") {
+        QFile huge(folder.file(broken)); // sparse: costs no disk space
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(65LL * 1024 * 1024));
+    } else {
         QVERIFY(QDir(folder.path()).mkdir(broken));
+    }
     try {
         loadPlaylist(Filter{}, ignore);
         QFAIL("no FileReadError");
