@@ -77,7 +77,7 @@ public:
 
 private:
     Stream();
-    std::unique_ptr<StreamImpl> impl_;
+    std::shared_ptr<StreamImpl> impl_;
 };
 
 } // namespace tolvane::engine

@@ -1,0 +1,381 @@
+#include "Decoder.h"
+
+#include "ByteRing.h"
+#include "Engine.h"
+#include "Output.h"
+
+#include <mpg123.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <mutex>
+#include <vector>
+
+namespace tolvane::engine {
+
+Codec codecForContentType(std::string_view ct) {
+    if (ct == "audio/mpeg" || ct == "audio/mp3" || ct == "audio/mpeg3" || ct == "audio/x-mpeg")
+        return Codec::Mp3;
+    if (ct == "audio/aac" || ct == "audio/aacp" || ct == "audio/x-aac")
+        return Codec::Aac;
+    if (ct == "video/x-ms-asf" || ct == "audio/x-ms-wma" || ct == "application/vnd.ms-asf")
+        return Codec::Asf;
+    if (ct == "application/ogg" || ct == "audio/ogg" || ct == "audio/vorbis" ||
+        ct == "audio/opus" || ct == "video/ogg")
+        return Codec::Ogg;
+    return Codec::Probe;
+}
+
+namespace {
+
+// Converts decoded audio to the output format; passes it through untouched
+// when it already is 44100 Hz stereo 16-bit interleaved.
+class Converter {
+public:
+    ~Converter() { swr_free(&swr_); }
+
+    // Returns false when the input format cannot be converted.
+    bool convert(const std::uint8_t* const* planes, int samples, int rate,
+                 const AVChannelLayout& layout, AVSampleFormat fmt, const PcmSink& sink) {
+        if (samples <= 0)
+            return true;
+        if (rate == kOutputRate && layout.nb_channels == 2 && fmt == AV_SAMPLE_FMT_S16) {
+            return sink(reinterpret_cast<const std::int16_t*>(planes[0]),
+                        static_cast<std::size_t>(samples));
+        }
+        if (!swr_ || rate != rate_ || fmt != fmt_ || av_channel_layout_compare(&layout, &layout_)) {
+            swr_free(&swr_);
+            av_channel_layout_uninit(&layout_);
+            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+            AVChannelLayout in{};
+            av_channel_layout_copy(&in, &layout);
+            const int rc = swr_alloc_set_opts2(&swr_, &stereo, AV_SAMPLE_FMT_S16, kOutputRate, &in,
+                                               fmt, rate, 0, nullptr);
+            av_channel_layout_uninit(&in);
+            if (rc < 0 || swr_init(swr_) < 0) {
+                swr_free(&swr_);
+                return false;
+            }
+            rate_ = rate;
+            fmt_ = fmt;
+            av_channel_layout_copy(&layout_, &layout);
+        }
+        const int maxOut = swr_get_out_samples(swr_, samples);
+        if (maxOut <= 0)
+            return true;
+        out_.resize(static_cast<std::size_t>(maxOut) * 2);
+        auto* outPtr = reinterpret_cast<std::uint8_t*>(out_.data());
+        const int got =
+            swr_convert(swr_, &outPtr, maxOut, const_cast<const std::uint8_t**>(planes), samples);
+        if (got < 0)
+            return false;
+        return got == 0 || sink(out_.data(), static_cast<std::size_t>(got));
+    }
+
+private:
+    SwrContext* swr_ = nullptr;
+    int rate_ = 0;
+    AVSampleFormat fmt_ = AV_SAMPLE_FMT_NONE;
+    AVChannelLayout layout_{};
+    std::vector<std::int16_t> out_;
+};
+
+// ---------------------------------------------------------------- MP3
+
+class Mp3Decoder final : public Decoder {
+public:
+    Mp3Decoder(ByteRing& source, PcmSink sink, const std::atomic<bool>& cancel)
+        : source_(source), sink_(std::move(sink)), cancel_(cancel) {}
+    ~Mp3Decoder() override {
+        if (mh_)
+            mpg123_delete(mh_);
+    }
+
+    int open() override {
+        static std::once_flag once;
+        std::call_once(once, [] { mpg123_init(); });
+        int err = 0;
+        mh_ = mpg123_new(nullptr, &err);
+        if (!mh_)
+            return ERROR_MEM;
+        mpg123_param(mh_, MPG123_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2, 0);
+        // Junk between frames is skipped however long it is; the opening has
+        // its own byte limit.
+        mpg123_param(mh_, MPG123_RESYNC_LIMIT, -1, 0);
+        mpg123_format_none(mh_);
+        const long* rates = nullptr;
+        std::size_t count = 0;
+        mpg123_rates(&rates, &count);
+        for (std::size_t i = 0; i < count; ++i)
+            mpg123_format(mh_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+        if (mpg123_open_feed(mh_) != MPG123_OK)
+            return ERROR_MEM;
+        opening_ = true;
+        while (!opened_) {
+            if (!step())
+                return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
+            if (!opened_ && fed_ > kOpenLimit)
+                return ERROR_FILEFORM;
+        }
+        opening_ = false;
+        mpg123_frameinfo2 info{};
+        if (mpg123_info2(mh_, &info) == MPG123_OK)
+            bitrate_ = info.bitrate;
+        return ERROR_OK;
+    }
+
+    bool decode() override { return step(); }
+    int bitrateKbps() const override { return bitrate_; }
+
+private:
+    // Decodes one frame (feeding input as needed); false at the end.
+    bool step() {
+        for (;;) {
+            if (cancel_)
+                return false;
+            off_t num = 0;
+            unsigned char* audio = nullptr;
+            std::size_t bytes = 0;
+            const int rc = mpg123_decode_frame(mh_, &num, &audio, &bytes);
+            if (rc == MPG123_NEW_FORMAT) {
+                long rate = 0;
+                int channels = 0;
+                int enc = 0;
+                mpg123_getformat(mh_, &rate, &channels, &enc);
+                rate_ = static_cast<int>(rate);
+                channels_ = channels;
+                continue;
+            }
+            if (rc == MPG123_OK) {
+                if (bytes == 0 || channels_ <= 0)
+                    continue;
+                errors_ = 0;
+                opened_ = true;
+                const int samples = static_cast<int>(bytes / (2 * channels_));
+                AVChannelLayout layout;
+                av_channel_layout_default(&layout, channels_);
+                const std::uint8_t* planes[1] = {audio};
+                const bool go =
+                    converter_.convert(planes, samples, rate_, layout, AV_SAMPLE_FMT_S16, sink_);
+                av_channel_layout_uninit(&layout);
+                return go;
+            }
+            if (rc == MPG123_NEED_MORE) {
+                const std::size_t n = source_.read(input_, sizeof input_, true);
+                if (n == 0)
+                    return false; // end of the download, or cancelled
+                fed_ += n;
+                if (opening_ && fed_ > kOpenLimit)
+                    return false;
+                mpg123_feed(mh_, input_, n);
+                continue;
+            }
+            // A damaged frame: mpg123 resynchronises by itself; only give up
+            // when nothing but errors comes.
+            if (++errors_ > 1000)
+                return false;
+        }
+    }
+
+    ByteRing& source_;
+    PcmSink sink_;
+    const std::atomic<bool>& cancel_;
+    mpg123_handle* mh_ = nullptr;
+    Converter converter_;
+    unsigned char input_[4096];
+    std::size_t fed_ = 0;
+    int rate_ = 0;
+    int channels_ = 0;
+    int bitrate_ = 0;
+    int errors_ = 0;
+    bool opened_ = false;
+    bool opening_ = false;
+};
+
+// ---------------------------------------------------------------- FFmpeg
+
+class FfmpegDecoder final : public Decoder {
+public:
+    FfmpegDecoder(Codec codec, ByteRing& source, PcmSink sink, const std::atomic<bool>& cancel)
+        : codec_(codec), source_(source), sink_(std::move(sink)), cancel_(cancel) {}
+
+    ~FfmpegDecoder() override {
+        av_frame_free(&frame_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&dec_);
+        if (fmt_)
+            avformat_close_input(&fmt_);
+        if (io_) {
+            av_freep(&io_->buffer);
+            avio_context_free(&io_);
+        }
+    }
+
+    int open() override {
+        const std::uint64_t startRead = source_.totalRead();
+        constexpr int kIoBuffer = 8192;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBuffer));
+        if (!buffer)
+            return ERROR_MEM;
+        io_ = avio_alloc_context(buffer, kIoBuffer, 0, this, &FfmpegDecoder::readPacket, nullptr,
+                                 nullptr);
+        if (!io_) {
+            av_free(buffer);
+            return ERROR_MEM;
+        }
+        io_->seekable = 0;
+        fmt_ = avformat_alloc_context();
+        if (!fmt_)
+            return ERROR_MEM;
+        fmt_->pb = io_;
+        fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        fmt_->probesize = 32 * 1024;
+        fmt_->format_probesize = 32 * 1024;
+        fmt_->max_analyze_duration = 500000;
+        fmt_->interrupt_callback.callback = &FfmpegDecoder::interrupted;
+        fmt_->interrupt_callback.opaque = this;
+        const AVInputFormat* input = nullptr;
+        switch (codec_) {
+        case Codec::Aac:
+            input = av_find_input_format("aac");
+            break;
+        case Codec::Asf:
+            input = av_find_input_format("asf");
+            break;
+        case Codec::Ogg:
+            input = av_find_input_format("ogg");
+            break;
+        case Codec::Mp3:
+            input = av_find_input_format("mp3");
+            break;
+        case Codec::Probe:
+            break;
+        }
+        if (avformat_open_input(&fmt_, "stream", input, nullptr) < 0) {
+            fmt_ = nullptr; // freed by the failed open
+            return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
+        }
+        // ASF and Ogg headers give the format; raw ADTS needs a look at the
+        // first frames (bounded by the probe size and analyse duration).
+        bool needInfo = true;
+        for (unsigned i = 0; i < fmt_->nb_streams; ++i) {
+            const AVCodecParameters* par = fmt_->streams[i]->codecpar;
+            if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->codec_id != AV_CODEC_ID_NONE &&
+                par->sample_rate > 0 && par->ch_layout.nb_channels > 0)
+                needInfo = false;
+        }
+        if (needInfo && avformat_find_stream_info(fmt_, nullptr) < 0)
+            return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
+        stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (stream_ < 0)
+            return ERROR_FILEFORM;
+        const AVCodecParameters* par = fmt_->streams[stream_]->codecpar;
+        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        if (!codec)
+            return ERROR_CODEC;
+        dec_ = avcodec_alloc_context3(codec);
+        if (!dec_ || avcodec_parameters_to_context(dec_, par) < 0)
+            return ERROR_MEM;
+        if (avcodec_open2(dec_, codec, nullptr) < 0)
+            return ERROR_CODEC;
+        frame_ = av_frame_alloc();
+        packet_ = av_packet_alloc();
+        if (!frame_ || !packet_)
+            return ERROR_MEM;
+        bitrate_ = static_cast<int>(par->bit_rate / 1000);
+        while (!produced_) {
+            if (!decode())
+                return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
+            if (!produced_ && source_.totalRead() - startRead > kOpenLimit)
+                return ERROR_FILEFORM;
+        }
+        if (bitrate_ <= 0 && dec_->bit_rate > 0)
+            bitrate_ = static_cast<int>(dec_->bit_rate / 1000);
+        return ERROR_OK;
+    }
+
+    bool decode() override {
+        for (;;) {
+            if (cancel_)
+                return false;
+            const int rf = av_read_frame(fmt_, packet_);
+            if (rf < 0) {
+                if (rf == AVERROR(EAGAIN))
+                    continue;
+                return false;
+            }
+            if (packet_->stream_index != stream_) {
+                av_packet_unref(packet_);
+                continue;
+            }
+            const int sent = avcodec_send_packet(dec_, packet_);
+            av_packet_unref(packet_);
+            if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                // A damaged packet: skip it, unless nothing decodes any more.
+                if (++errors_ > 1000)
+                    return false;
+                continue;
+            }
+            bool any = false;
+            while (avcodec_receive_frame(dec_, frame_) == 0) {
+                any = true;
+                errors_ = 0;
+                const bool go = converter_.convert(
+                    frame_->extended_data, frame_->nb_samples, frame_->sample_rate,
+                    frame_->ch_layout, static_cast<AVSampleFormat>(frame_->format), sink_);
+                av_frame_unref(frame_);
+                if (!go)
+                    return false;
+                produced_ = true;
+            }
+            if (any)
+                return true;
+        }
+    }
+
+    int bitrateKbps() const override { return bitrate_; }
+
+private:
+    static int readPacket(void* opaque, std::uint8_t* buf, int size) {
+        auto* self = static_cast<FfmpegDecoder*>(opaque);
+        const std::size_t n = self->source_.read(buf, static_cast<std::size_t>(size), true);
+        return n == 0 ? AVERROR_EOF : static_cast<int>(n);
+    }
+    static int interrupted(void* opaque) {
+        return static_cast<FfmpegDecoder*>(opaque)->cancel_ ? 1 : 0;
+    }
+
+    Codec codec_;
+    ByteRing& source_;
+    PcmSink sink_;
+    const std::atomic<bool>& cancel_;
+    Converter converter_;
+    AVIOContext* io_ = nullptr;
+    AVFormatContext* fmt_ = nullptr;
+    AVCodecContext* dec_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    int stream_ = -1;
+    int bitrate_ = 0;
+    int errors_ = 0;
+    bool produced_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink,
+                                     const std::atomic<bool>& cancel) {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+    if (codec == Codec::Mp3)
+        return std::make_unique<Mp3Decoder>(source, std::move(sink), cancel);
+    return std::make_unique<FfmpegDecoder>(codec, source, std::move(sink), cancel);
+}
+
+} // namespace tolvane::engine

@@ -1,0 +1,49 @@
+#pragma once
+// Decoders from the download buffer to 44100 Hz stereo 16-bit.
+//
+// MP3 goes through libmpg123 (lean, and joins a stream anywhere); AAC and
+// HE-AAC (ADTS), WMA in ASF, Ogg Vorbis and Opus and anything else through
+// FFmpeg with a custom AVIOContext reading the same buffer. The container is
+// chosen from the Content-Type, because FFmpeg's probing of a stream joined
+// mid-way is slow; only an unknown type is probed, with a small probe size.
+//
+// Decoders run on the stream's decoding thread and block on the buffer.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tolvane::engine {
+
+class ByteRing;
+
+enum class Codec { Mp3, Aac, Asf, Ogg, Probe };
+
+Codec codecForContentType(std::string_view contentType);
+
+// Receives decoded audio, 44100 Hz stereo 16-bit; returns false to stop.
+using PcmSink = std::function<bool(const std::int16_t* frames, std::size_t count)>;
+
+class Decoder {
+public:
+    // Bytes a decoder may read without finding audio before it gives up.
+    static constexpr std::size_t kOpenLimit = 256 * 1024;
+
+    virtual ~Decoder() = default;
+    // Reads until the format is known and the first audio has gone to the
+    // sink. Returns an engine error code (0 = playing).
+    virtual int open() = 0;
+    // Decodes the next piece into the sink; false at the end of the stream.
+    virtual bool decode() = 0;
+    // The stream's bitrate in kbit/s when known after open(), else 0.
+    virtual int bitrateKbps() const = 0;
+};
+
+std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink,
+                                     const std::atomic<bool>& cancel);
+
+} // namespace tolvane::engine

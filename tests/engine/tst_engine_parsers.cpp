@@ -1,0 +1,387 @@
+// The engine's pure parts: ICY demultiplexing at every cut, response heads
+// with their limits, playlists, text conversion, the download buffer, the
+// encoder's command line and WAV header.
+
+#include "ByteRing.h"
+#include "EncoderFeed.h"
+#include "HttpHead.h"
+#include "IcyDemuxer.h"
+#include "Playlist.h"
+#include "Text.h"
+
+#include <QTest>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace tolvane::engine;
+
+namespace {
+
+struct Collect : IcyDemuxer::Sink {
+    std::string audioBytes;
+    std::vector<std::string> metas;
+    void audio(const std::uint8_t* d, std::size_t n) override {
+        audioBytes.append(reinterpret_cast<const char*>(d), n);
+    }
+    void metadata(const std::string& t) override { metas.push_back(t); }
+};
+
+std::string metaBlock(const std::string& text) {
+    const std::size_t blocks = (text.size() + 15) / 16;
+    std::string b(1, static_cast<char>(blocks));
+    b += text;
+    b.resize(1 + blocks * 16, '\0');
+    return b;
+}
+
+// Body: audio runs of `metaint` with the given metadata after each.
+std::string icyBody(std::size_t metaint, const std::vector<std::string>& metas,
+                    std::string& audio) {
+    std::string body;
+    std::mt19937 rng(1);
+    for (const auto& m : metas) {
+        std::string run(metaint, '\0');
+        for (auto& c : run)
+            c = static_cast<char>(rng());
+        audio += run;
+        body += run;
+        body += m.empty() ? std::string(1, '\0') : metaBlock(m);
+    }
+    return body;
+}
+
+} // namespace
+
+class EngineParsersTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ------------------------------------------------------------ ICY
+
+    void icy_splitAtEveryOffset_givesSameAudioAndTitles() {
+        std::string audio;
+        const std::vector<std::string> metas = {"StreamTitle='One';", "",
+                                                "StreamTitle='Two';StreamUrl='';", "",
+                                                "StreamTitle='Three';"};
+        const std::string body = icyBody(37, metas, audio);
+        for (std::size_t cut1 = 0; cut1 <= body.size(); ++cut1) {
+            for (std::size_t step : {std::size_t(1), std::size_t(7), body.size()}) {
+                IcyDemuxer demux(37);
+                Collect c;
+                const auto* p = reinterpret_cast<const std::uint8_t*>(body.data());
+                demux.feed(p, cut1, c);
+                for (std::size_t at = cut1; at < body.size(); at += step)
+                    demux.feed(p + at, std::min(step, body.size() - at), c);
+                QCOMPARE(c.audioBytes, audio);
+                QCOMPARE(c.metas, (std::vector<std::string>{"StreamTitle='One';",
+                                                            "StreamTitle='Two';StreamUrl='';",
+                                                            "StreamTitle='Three';"}));
+            }
+        }
+    }
+
+    void icy_withoutMetaint_passesEverything() {
+        IcyDemuxer demux(0);
+        Collect c;
+        const std::string body = "\x03StreamTitle='x';abc";
+        demux.feed(reinterpret_cast<const std::uint8_t*>(body.data()), body.size(), c);
+        QCOMPARE(c.audioBytes, body);
+        QVERIFY(c.metas.empty());
+    }
+
+    void icy_metadataCleaning_data() {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("padded") << QByteArray("StreamTitle='A';\0\0\0", 19) << true
+                                << QByteArray("StreamTitle='A';");
+        QTest::newRow("latin-1") << QByteArray("StreamTitle='Caf\xE9';") << true
+                                 << QByteArray("StreamTitle='Caf\xC3\xA9';");
+        QTest::newRow("utf-8 stays") << QByteArray("StreamTitle='Caf\xC3\xA9';") << true
+                                     << QByteArray("StreamTitle='Caf\xC3\xA9';");
+        QTest::newRow("all padding") << QByteArray(16, '\0') << false << QByteArray();
+        QTest::newRow("control junk") << QByteArray("\x01\x02\x1b[31m") << false << QByteArray();
+    }
+    void icy_metadataCleaning() {
+        QFETCH(QByteArray, raw);
+        QFETCH(bool, kept);
+        QFETCH(QByteArray, text);
+        std::string out;
+        QCOMPARE(cleanMetadata(std::string_view(raw.data(), raw.size()), out), kept);
+        if (kept)
+            QCOMPARE(QByteArray::fromStdString(out), text);
+    }
+
+    // ------------------------------------------------------------ heads
+
+    void head_icyAndHttp_areParsed() {
+        HeaderCollector c;
+        QCOMPARE(c.addLine("HTTP/1.1 302 Found\r\n"), HeaderCollector::Result::More);
+        QCOMPARE(c.addLine("Location: /x\r\n"), HeaderCollector::Result::More);
+        QCOMPARE(c.addLine("\r\n"), HeaderCollector::Result::Complete);
+        QVERIFY(c.head().isRedirect());
+        QCOMPARE(c.addLine("ICY 200 OK\r\n"), HeaderCollector::Result::More);
+        c.addLine("Content-Type: audio/mpeg; charset=x\r\n");
+        c.addLine("icy-metaint:16000\r\n");
+        c.addLine("icy-br:128,128\r\n");
+        c.addLine("icy-name:Jazz FM\r\n");
+        QCOMPARE(c.addLine("\r\n"), HeaderCollector::Result::Complete);
+        const ResponseHead& h = c.head();
+        QVERIFY(h.icy);
+        QCOMPARE(h.status, 200);
+        QCOMPARE(h.contentType(), std::string("audio/mpeg"));
+        QCOMPARE(h.metaint().value(), std::size_t(16000));
+        QCOMPARE(h.bitrateKbps(), 128);
+        const std::string block = h.tagBlock();
+        static const char expected[] = "ICY 200 OK\0Content-Type: audio/mpeg; charset=x\0"
+                                       "icy-metaint:16000\0icy-br:128,128\0icy-name:Jazz FM\0";
+        QCOMPARE(block, std::string(expected, sizeof expected)); // the final NUL ends the block
+    }
+
+    void head_limits_data() {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("lineLength");
+        QTest::addColumn<bool>("tooLarge");
+        QTest::newRow("normal") << 20 << 40 << false;
+        QTest::newRow("long line") << 2 << 9000 << true;
+        QTest::newRow("many lines") << 500 << 20 << true;
+        QTest::newRow("many bytes") << 100 << 1000 << true;
+    }
+    void head_limits() {
+        QFETCH(int, lines);
+        QFETCH(int, lineLength);
+        QFETCH(bool, tooLarge);
+        HeaderCollector c;
+        c.addLine("HTTP/1.0 200 OK\r\n");
+        bool over = false;
+        for (int i = 0; i < lines && !over; ++i)
+            over = c.addLine("X-A: " + std::string(lineLength, 'a')) ==
+                   HeaderCollector::Result::TooLarge;
+        QCOMPARE(over, tooLarge);
+    }
+
+    void head_withoutStatusLine_isInvalid() {
+        HeaderCollector c;
+        QCOMPARE(c.addLine("Content-Type: audio/mpeg\r\n"), HeaderCollector::Result::Invalid);
+    }
+
+    void metaint_sanity_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("parsed"); // -1: rejected
+        QTest::newRow("icecast") << "16000" << 16000;
+        QTest::newRow("blank around") << " 8192 " << 8192;
+        QTest::newRow("zero") << "0" << -1;
+        QTest::newRow("tiny") << "3" << -1;
+        QTest::newRow("absurd") << "99999999999" << -1;
+        QTest::newRow("over a megabyte") << "2000000" << -1;
+        QTest::newRow("negative") << "-5" << -1;
+        QTest::newRow("words") << "8192abc" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+    void metaint_sanity() {
+        QFETCH(QString, value);
+        QFETCH(int, parsed);
+        const auto v = parseMetaint(value.toStdString());
+        QCOMPARE(v.has_value(), parsed >= 0);
+        if (v)
+            QCOMPARE(int(*v), parsed);
+    }
+
+    // ------------------------------------------------------------ playlists
+
+    void playlistKind_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("pls type") << "http://h/x"
+                                  << "audio/x-scpls" << int(PlaylistKind::Pls);
+        QTest::newRow("pls ext") << "http://h/x.PLS?sid=1"
+                                 << "text/plain" << int(PlaylistKind::Pls);
+        QTest::newRow("m3u8 ext") << "http://h/a/b.m3u8"
+                                  << "" << int(PlaylistKind::M3u);
+        QTest::newRow("asx type") << "http://h/x"
+                                  << "video/x-ms-asx" << int(PlaylistKind::Asx);
+        QTest::newRow("audio type beats ext") << "http://h/x.m3u"
+                                              << "audio/mpeg" << int(PlaylistKind::None);
+        QTest::newRow("plain stream") << "http://h/stream"
+                                      << "audio/aacp" << int(PlaylistKind::None);
+        QTest::newRow("asx under asf type") << "http://h/x.asx"
+                                            << "video/x-ms-asf" << int(PlaylistKind::None);
+    }
+    void playlistKind() {
+        QFETCH(QString, url);
+        QFETCH(QString, type);
+        QFETCH(int, kind);
+        QCOMPARE(int(playlistKindFor(url.toStdString(), type.toStdString())), kind);
+    }
+
+    void parse_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QStringList>("urls");
+        const QString base = "http://h:8000/dir/list";
+        QTest::newRow("pls ordered by number") << int(PlaylistKind::Pls)
+                                               << "[playlist]\r\nFile2=http://b/2\r\nfile1 = "
+                                                  "http://a/1\r\nTitle1=x\r\nFile2=http://dup\r\n"
+                                               << QStringList{"http://a/1", "http://b/2"};
+        QTest::newRow("m3u comments and relative")
+            << int(PlaylistKind::M3u)
+            << "#EXTM3U\n#EXTINF:-1,Name\nstream.mp3\n\n/root\nhttps://s/x\n"
+            << QStringList{"http://h:8000/dir/stream.mp3", "http://h:8000/root", "https://s/x"};
+        QTest::newRow("asx refs and entryrefs")
+            << int(PlaylistKind::Asx)
+            << "<asx version='3.0'><entry><ref href='mms://w/live'/></entry><ENTRYREF "
+               "HREF=\"http://x/y.asx?a=1&amp;b=2\"/><reference href='no'/></asx>"
+            << QStringList{"http://w/live", "http://x/y.asx?a=1&b=2"};
+        QTest::newRow("other schemes dropped")
+            << int(PlaylistKind::M3u)
+            << "file:///etc/passwd\nrtsp://a/b\njavascript:alert(1)\nhttp://ok/\n"
+            << QStringList{"http://h:8000/dir/javascript:alert(1)", "http://ok/"};
+        QTest::newRow("pls without entries")
+            << int(PlaylistKind::Pls) << "[playlist]\nNumberOfEntries=0\n"
+            << QStringList{};
+        QTest::newRow("binary junk")
+            << int(PlaylistKind::Pls) << QString::fromLatin1("\x01\x02\xff\xfe") << QStringList{};
+    }
+    void parse() {
+        QFETCH(int, kind);
+        QFETCH(QString, body);
+        QFETCH(QStringList, urls);
+        const auto got = parsePlaylist(static_cast<PlaylistKind>(kind), body.toStdString(),
+                                       "http://h:8000/dir/list");
+        QStringList list;
+        for (const auto& u : got)
+            list << QString::fromStdString(u);
+        QCOMPARE(list, urls);
+    }
+
+    void parse_boundsEntries() {
+        std::string body = "#EXTM3U\n";
+        for (int i = 0; i < 1000; ++i)
+            body += "http://h/" + std::to_string(i) + "\n";
+        QCOMPARE(parsePlaylist(PlaylistKind::M3u, body, "http://h/").size(), kMaxPlaylistEntries);
+    }
+
+    // ------------------------------------------------------------ text
+
+    void utf8_validity_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("ascii") << QByteArray("abc") << true;
+        QTest::newRow("two bytes") << QByteArray("\xC3\xA9") << true;
+        QTest::newRow("four bytes") << QByteArray("\xF0\x9F\x8E\xB5") << true;
+        QTest::newRow("lone latin-1") << QByteArray("\xE9t\xE9") << false;
+        QTest::newRow("overlong") << QByteArray("\xC0\xAF") << false;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
+        QTest::newRow("cut short") << QByteArray("\xE2\x82") << false;
+    }
+    void utf8_validity() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        QCOMPARE(isValidUtf8(bytes.toStdString()), valid);
+        QVERIFY(isValidUtf8(toUtf8(bytes.toStdString())));
+    }
+
+    // ------------------------------------------------------------ buffer
+
+    void ring_countsAndBounds() {
+        ByteRing ring(100);
+        std::vector<std::uint8_t> data(250);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(i);
+        QCOMPARE(ring.write(data.data(), 250), std::size_t(100)); // never grows
+        QCOMPARE(ring.write(data.data(), 1), std::size_t(0));
+        std::uint8_t out[64];
+        QCOMPARE(ring.read(out, 60, false), std::size_t(60));
+        QCOMPARE(out[59], std::uint8_t(59));
+        QCOMPARE(ring.write(data.data() + 100, 150), std::size_t(60)); // wraps
+        std::vector<std::uint8_t> rest(100);
+        QCOMPARE(ring.read(rest.data(), 100, false), std::size_t(100));
+        QCOMPARE(rest[0], std::uint8_t(60));
+        QCOMPARE(rest[99], std::uint8_t(159));
+        QCOMPARE(ring.totalWritten(), std::uint64_t(160));
+        QCOMPARE(ring.totalRead(), std::uint64_t(160));
+    }
+
+    void ring_blockingReadEndsAtFinishAndCancel() {
+        ByteRing ring(64);
+        std::thread writer([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const std::uint8_t b[3] = {1, 2, 3};
+            ring.write(b, 3);
+            ring.finish();
+        });
+        std::uint8_t out[8];
+        QCOMPARE(ring.read(out, 8, true), std::size_t(3));
+        QCOMPARE(ring.read(out, 8, true), std::size_t(0)); // finished and drained
+        writer.join();
+        ByteRing other(64);
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            other.cancel();
+        });
+        QCOMPARE(other.read(out, 8, true), std::size_t(0));
+        canceller.join();
+    }
+
+    void ring_wakesTheWriterWhenRoomIsFree() {
+        ByteRing ring(100);
+        std::vector<std::uint8_t> data(100, 7);
+        ring.write(data.data(), 100);
+        std::atomic<int> woken{0};
+        ring.notifyWhenFree(40, [&] { ++woken; });
+        std::uint8_t out[30];
+        ring.read(out, 30, false);
+        QCOMPARE(woken.load(), 0);
+        ring.read(out, 30, false);
+        QCOMPARE(woken.load(), 1);
+        ring.read(out, 30, false);
+        QCOMPARE(woken.load(), 1); // once
+    }
+
+    // ------------------------------------------------------------ encoder bits
+
+    void commandLine_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("parts");
+        QTest::newRow("recorder") << "system/lame - Recorded/Recording.mp3"
+                                  << QStringList{"system/lame", "-", "Recorded/Recording.mp3"};
+        QTest::newRow("extra blanks")
+            << "  lame   -b 128  - out.mp3 " << QStringList{"lame", "-b", "128", "-", "out.mp3"};
+        QTest::newRow("quoted") << "\"my enc\" \"a b.mp3\"" << QStringList{"my enc", "a b.mp3"};
+        QTest::newRow("no shell") << "lame; rm -rf x" << QStringList{"lame;", "rm", "-rf", "x"};
+        QTest::newRow("empty") << "   " << QStringList{};
+    }
+    void commandLine() {
+        QFETCH(QString, line);
+        QFETCH(QStringList, parts);
+        QStringList got;
+        for (const auto& p : splitCommandLine(line.toStdString()))
+            got << QString::fromStdString(p);
+        QCOMPARE(got, parts);
+    }
+
+    void wavHeader_saysStereo44100WithUnknownLength() {
+        const auto h = wavHeaderUnknownLength();
+        QCOMPARE(h.size(), std::size_t(44));
+        const std::string s(h.begin(), h.end());
+        QCOMPARE(s.substr(0, 4), std::string("RIFF"));
+        QCOMPARE(s.substr(8, 8), std::string("WAVEfmt "));
+        auto u32 = [&](int at) {
+            return std::uint32_t(h[at]) | std::uint32_t(h[at + 1]) << 8 |
+                   std::uint32_t(h[at + 2]) << 16 | std::uint32_t(h[at + 3]) << 24;
+        };
+        QCOMPARE(u32(4), 0xFFFFFFFFu);
+        QCOMPARE(int(h[22]), 2);
+        QCOMPARE(u32(24), 44100u);
+        QCOMPARE(int(h[34]), 16);
+        QCOMPARE(s.substr(36, 4), std::string("data"));
+        QCOMPARE(u32(40), 0xFFFFFFFFu);
+    }
+};
+
+QTEST_GUILESS_MAIN(EngineParsersTest)
+#include "tst_engine_parsers.moc"
