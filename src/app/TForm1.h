@@ -31,6 +31,9 @@ class QTreeWidgetItem;
 namespace tolvane::engine {
 class Engine;
 }
+namespace tolvane::playback {
+class StreamOpener;
+}
 namespace tolvane::catalog {
 struct StationRow;
 }
@@ -107,6 +110,8 @@ public:
     Q_INVOKABLE void StatusMessage(int code, qint64 number, const QString& text);
     // Shows "text\r\n(error code: N)" without caption, owned by this window.
     void EngineErrorBox(const QString& text);
+    // The stream opener behind Run (its workers, the streams they opened).
+    playback::StreamOpener& streamOpener();
 
     // --- Handlers: commands reaching later windows ------------------------
     void Button4Click();
@@ -237,6 +242,9 @@ protected:
 
 private:
     bool FormCreate();
+    // Makes the volume component (full volume, not muted) and the stream
+    // opener; part of building the window.
+    void startPlayback();
     // Stops the stream opener's workers before the engine is released.
     void shutdownPlayback();
     void buildLayout();
@@ -256,6 +264,13 @@ private:
     bool destroyed_ = false;
     QNetworkAccessManager* WebBrowser1 = nullptr; // installation ping
     QFrame* sPanel6 = nullptr;                    // holds the hidden commands
+
+    // The volume component and the stream opener (TForm1Playback.cpp).
+    struct PlaybackParts;
+    struct PlaybackPartsDeleter {
+        void operator()(PlaybackParts* parts) const;
+    };
+    std::unique_ptr<PlaybackParts, PlaybackPartsDeleter> playback_;
 };
 
 } // namespace tolvane

@@ -1,25 +1,291 @@
-// Playback commands of the main window. Placeholder bodies until the stream
-// opener lands: the commands exist so that the start-up order is fixed.
+// Playback commands of the main window: Run and the status messages of its
+// workers, the song change, play and stop, the volume bar and mute, the
+// level meter and the elapsed-time clock.
 
 #include "TForm1.h"
 
+#include "Forms.h"
+#include "SecondaryForms.h"
+#include "common/Convert.h"
+#include "common/Errors.h"
+#include "common/IniFile.h"
 #include "common/Messages.h"
+#include "common/Paths.h"
+#include "playback/NowPlaying.h"
+#include "playback/PlayerControls.h"
+#include "playback/StationHeaders.h"
+#include "playback/StreamOpener.h"
 #include "playback/engine/Engine.h"
+#include "playback/mixer/MasterVolume.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSlider>
+
+#include <climits>
 
 namespace tolvane {
 
-void TForm1::RunClick() {}
-void TForm1::playClick() {}
-void TForm1::stopClick() {}
-void TForm1::muteClick() {}
-void TForm1::TrackBar1Change() {}
-void TForm1::Button11Click() {}
-void TForm1::Button12Click() {}
-void TForm1::Timer3Timer() {}
-void TForm1::Timer8Timer() {}
-void TForm1::Edit5Change() {}
-void TForm1::StatusMessage(int, qint64, const QString&) {}
-void TForm1::shutdownPlayback() {}
+namespace {
+
+const QString SettingsFile = QStringLiteral("\\settings\\settings.dat");
+const QString Radio = QStringLiteral("radio");
+// How long quitting waits for the stream opener's workers.
+constexpr int WorkerShutdownMs = 5000;
+
+// The width of the song-info popup's label before it is shown.
+constexpr int SongTipLabelWidth = 121;
+
+// A split timer's interval: whole seconds from the settings file, strictly
+// converted (a value that is no whole number ends the song change with the
+// usual error), as milliseconds. Values too large for a timer are held at
+// the longest interval it can take; a negative one never ticks.
+int splitIntervalMs(const QString& seconds) {
+    const qint64 ms = static_cast<qint64>(StrToInt(seconds)) * 1000;
+    return static_cast<int>(std::clamp<qint64>(ms, 0, INT_MAX));
+}
+
+// Triggers a window's hidden command, an action or a button of that name.
+void invokeCommand(QWidget* window, const char* name) {
+    if (!window)
+        return;
+    const QString objectName = QString::fromLatin1(name);
+    if (auto* action = window->findChild<QAction*>(objectName))
+        action->trigger();
+    else if (auto* button = window->findChild<QAbstractButton*>(objectName))
+        button->click();
+}
+
+// Puts the default picture into the station picture.
+void showDefaultPicture(const QLabel* defaultPicture, QLabel* stationPicture) {
+    if (const QPixmap picture = defaultPicture->pixmap(); !picture.isNull())
+        stationPicture->setPixmap(picture);
+    else
+        stationPicture->clear();
+}
+
+} // namespace
+
+struct TForm1::PlaybackParts {
+    playback::MasterVolume volume;
+    std::unique_ptr<playback::StreamOpener> opener;
+};
+
+void TForm1::PlaybackPartsDeleter::operator()(PlaybackParts* parts) const {
+    delete parts;
+}
+
+void TForm1::startPlayback() {
+    playback_.reset(new PlaybackParts);
+
+    // The volume component: mute off, full volume on both channels.
+    playback::MasterVolume& volume = playback_->volume;
+    volume.open();
+    volume.setMute(false);
+    volume.setVolume(100);
+    volume.setBalance(0);
+
+    // Every window action of the workers runs here, on this thread.
+    playback::WindowActions actions;
+    actions.isConnected = [this] {
+        bool connected = false;
+        runGuarded([&] { connected = IsConnected && IsConnected(); });
+        return connected;
+    };
+    actions.noConnection = [] { ShowMessage(QStringLiteral("No internet connection!")); };
+    actions.invoke = [this](const QString& command) { invoke(command); };
+    actions.status = [this](int code, qint64 number, const QString& text) {
+        runGuarded([&] { StatusMessage(code, number, text); });
+    };
+    actions.dialogBitrate = [this](const QString& bitrate) {
+        if (!forms_ || !forms_->Form2)
+            return;
+        QLineEdit* field = forms_->Form2->Edit4;
+        field->setText(bitrate);
+        if (field->text().isEmpty())
+            field->setText(playback::dialogBitrateText(bitrate));
+    };
+    playback_->opener =
+        std::make_unique<playback::StreamOpener>(engine_, CurrentStream, this, std::move(actions));
+}
+
+playback::StreamOpener& TForm1::streamOpener() {
+    return *playback_->opener;
+}
+
+void TForm1::shutdownPlayback() {
+    // Workers waiting on this window return at once; the engine is released
+    // here, which ends connections under way.
+    if (playback_ && playback_->opener)
+        playback_->opener->shutdown(WorkerShutdownMs);
+}
+
+// --- Run and the status messages ------------------------------------------------
+
+void TForm1::RunClick() {
+    if (IsRecording)
+        SpeedButton2Click();
+    if (Edit1->text().isEmpty() && !TestStreamUrl().isEmpty())
+        Edit1->setText(TestStreamUrl());
+    if (Edit1->text().isEmpty()) {
+        ShowMessage(QStringLiteral("Radio streaming does not exist"));
+        return;
+    }
+    showDefaultPicture(Image2, Image1);
+    if (!TestStreamUrl().isEmpty())
+        Edit1->setText(TestStreamUrl());
+    else
+        UseSelectedStation();
+    playback_->opener->open(Edit1->text());
+}
+
+void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
+    QLabel* dialogStatus = forms_ && forms_->Form2 ? forms_->Form2->Label7 : nullptr;
+    switch (code) {
+    case 0:
+        Label4->setText(QStringLiteral("connecting..."));
+        Label3->clear();
+        setSongTitle(QString());
+        Label5->clear();
+        break;
+    case 1:
+        Label4->setText(QStringLiteral("not playing"));
+        PlainMessage(QStringLiteral("Service Unavailable   "));
+        break;
+    case 2: {
+        const QString progress = playback::bufferingText(number);
+        Label4->setText(progress);
+        if (dialogStatus)
+            dialogStatus->setText(progress);
+        break;
+    }
+    case 3:
+        Label4->setText(text);
+        if (dialogStatus)
+            dialogStatus->clear();
+        break;
+    case 4:
+    case 8:
+        Label5->setText(text);
+        break;
+    case 7:
+        Label3->setText(text);
+        setSongTitle(text);
+        break;
+    default:
+        break;
+    }
+}
+
+// --- The song change ---------------------------------------------------------------
+
+void TForm1::Edit5Change() {
+    // 1. The clock counts from the start of the song.
+    invoke(QStringLiteral("Button11"));
+
+    // 2. The settings of this song change.
+    IniFile ini(ProgramPath(SettingsFile));
+    const QString songImage = ini.ReadString(Radio, QStringLiteral("songimage"));
+    const QString separate = ini.ReadString(Radio, QStringLiteral("separate"));
+    const QString interval = ini.ReadString(Radio, QStringLiteral("interval"));
+    const QString interval2 = ini.ReadString(Radio, QStringLiteral("interval2"));
+
+    // 3. Artist and song for the lyrics query; an empty title keeps both.
+    QWidget* lyrics = forms_ ? forms_->Form6 : nullptr;
+    if (!SongTitle().isEmpty() && lyrics) {
+        const playback::ArtistSong parts = playback::splitArtistSong(SongTitle());
+        if (auto* artist = lyrics->findChild<QLineEdit*>(QStringLiteral("Edit1")))
+            artist->setText(parts.artist);
+        if (auto* song = lyrics->findChild<QLineEdit*>(QStringLiteral("Edit2")))
+            song->setText(parts.song);
+    }
+
+    // 4. Arm the split of a running recording at the song change.
+    if (IsRecording && separate == QLatin1String("true")) {
+        Timer4->setInterval(splitIntervalMs(interval));
+        Timer6->setInterval(splitIntervalMs(interval2));
+        Timer4->start();
+    }
+
+    // 5. Lyrics for the new song.
+    invokeCommand(lyrics, "Button1");
+
+    // 6. The song picture, or the song-info popup with the default picture.
+    if (songImage == QLatin1String("true")) {
+        Timer5->start();
+    } else {
+        if (QWidget* songInfo = forms_ ? forms_->Form7 : nullptr) {
+            if (auto* label = songInfo->findChild<QLabel*>(QStringLiteral("Label1")))
+                label->resize(SongTipLabelWidth, label->height());
+        }
+        showDefaultPicture(Image2, Image1);
+        invoke(QStringLiteral("Button15"));
+    }
+}
+
+// --- Play, stop, volume ---------------------------------------------------------------
+
+void TForm1::playClick() {
+    UseSelectedStation();
+    invoke(QStringLiteral("Run"));
+}
+
+void TForm1::stopClick() {
+    // An opening under way would start playing after the stop: it is
+    // superseded and frees its stream.
+    playback_->opener->supersede();
+    engine_.ChannelStop(CurrentStream.load());
+    engine_.Stop();
+    engine_.Start();
+    Button12Click();
+}
+
+void TForm1::TrackBar1Change() {
+    playback_->volume.setVolume(TrackBar1->value());
+}
+
+void TForm1::muteClick() {
+    if (TrackBar1->value() > 0) {
+        MutedVolume = TrackBar1->value();
+        TrackBar1->setValue(0);
+    } else {
+        TrackBar1->setValue(MutedVolume);
+    }
+}
+
+// --- Level meter and clock ----------------------------------------------------------
+
+void TForm1::Timer8Timer() {
+    const playback::MeterState meter = playback::levelMeterTick(
+        engine_.ChannelGetLevel(CurrentStream.load()), LevelPeak, sGauge1->maximum());
+    LevelPeak = meter.peak;
+    if (sGauge1->maximum() != meter.maximum)
+        sGauge1->setMaximum(meter.maximum);
+    sGauge1->setValue(meter.value);
+}
+
+void TForm1::Button11Click() {
+    ClockHours = ClockMinutes = ClockSeconds = 0;
+    Button12Click();
+    Timer3->start();
+}
+
+void TForm1::Button12Click() {
+    Timer3->stop();
+    Timer->setText(playback::clockText({}));
+}
+
+void TForm1::Timer3Timer() {
+    const playback::ClockCounters next =
+        playback::clockTick({ClockHours, ClockMinutes, ClockSeconds});
+    ClockHours = next.hours;
+    ClockMinutes = next.minutes;
+    ClockSeconds = next.seconds;
+    Timer->setText(playback::clockText(next));
+}
 
 void TForm1::EngineErrorBox(const QString& text) {
     PlainMessage(text + QStringLiteral("\r\n(error code: ") +

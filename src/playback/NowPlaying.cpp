@@ -1,0 +1,35 @@
+#include "NowPlaying.h"
+
+#include <QStringDecoder>
+
+namespace tolvane::playback {
+
+QString decodeTagText(QByteArrayView bytes) {
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+std::optional<QString> parseStreamTitle(const QString& metadata) {
+    const qsizetype first = metadata.indexOf(QLatin1String("StreamTitle="));
+    if (first < 0)
+        return std::nullopt;
+    const qsizetype p = first + 1;                  // 1-based
+    const qsizetype q = metadata.indexOf(u';') + 1; // 1-based, 0 when none
+    const qsizetype start = p + 13;                 // 1-based
+    const qsizetype length = q - p - 14;
+    if (length <= 0 || start > metadata.size())
+        return QString();
+    return metadata.mid(start - 1, length);
+}
+
+ArtistSong splitArtistSong(const QString& title) {
+    const qsizetype dash = title.lastIndexOf(u'-');
+    if (dash < 0)
+        return {QString(), title};
+    return {title.left(dash), title.mid(dash + 1)};
+}
+
+} // namespace tolvane::playback

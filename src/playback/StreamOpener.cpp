@@ -1,0 +1,524 @@
+#include "StreamOpener.h"
+
+#include "NowPlaying.h"
+#include "PlayerControls.h"
+#include "StationHeaders.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace tolvane::playback {
+
+using engine::DWORD;
+using engine::HSTREAM;
+
+namespace {
+
+// A metadata text holds at most 255 x 16 bytes; anything longer is cut.
+constexpr std::size_t MaxMetadataBytes = 16 * 1024;
+constexpr std::size_t MaxStatusLineBytes = 1024;
+// Pause between two passes of the buffering loop when the fill has not
+// moved, so that a slow server does not keep two threads spinning.
+constexpr auto BufferingPause = std::chrono::milliseconds(10);
+
+} // namespace
+
+// One window action handed from a worker or callback to the user-interface
+// thread. Guarded by Shared::mutex.
+struct WindowCall {
+    enum State { Pending, Running, Done, Dropped };
+    std::function<bool()> action;
+    State state = Pending;
+    bool result = false;
+};
+
+struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
+    Shared(engine::Engine& e, std::atomic<std::uint32_t>& current, QObject* w, WindowActions a)
+        : engine(e), currentStream(current), window(w), actions(std::move(a)) {}
+
+    engine::Engine& engine;
+    // The window's CurrentStream; written only under `mutex` by the worker of
+    // the newest generation, never after closing.
+    std::atomic<std::uint32_t>& currentStream;
+    // Target of the posted window actions; used only while not closing.
+    QObject* const window;
+    const WindowActions actions;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    // --- guarded by mutex ---
+    bool closing = false;
+    std::uint64_t generation = 0;
+    int running = 0;
+    // Streams opened here and not yet freed, with their callback tokens.
+    std::map<DWORD, std::uintptr_t> live;
+    QList<std::uint32_t> opened;
+
+    bool isCurrent(std::uint64_t gen) const {
+        std::lock_guard lock(mutex);
+        return !closing && gen == generation;
+    }
+
+    // Runs `step` only while `gen` is the newest generation, atomically with
+    // that check, so a stale worker can never pause, resume or play.
+    template <typename F> bool whileCurrent(std::uint64_t gen, F&& step) {
+        std::lock_guard lock(mutex);
+        if (closing || gen != generation)
+            return false;
+        step();
+        return true;
+    }
+
+    // Runs `action` on the user-interface thread and waits until it has run.
+    // std::nullopt when it did not run: the generation is stale or the
+    // opener is closing (then the wait ends at once).
+    std::optional<bool> onWindow(std::uint64_t gen, std::function<bool()> action) {
+        auto call = std::make_shared<WindowCall>();
+        call->action = std::move(action);
+        std::unique_lock lock(mutex);
+        if (closing || gen != generation)
+            return std::nullopt;
+        QMetaObject::invokeMethod(
+            window, [self = shared_from_this(), call, gen] { self->runOnWindow(*call, gen); },
+            Qt::QueuedConnection);
+        changed.wait(lock, [&] {
+            return call->state == WindowCall::Done || call->state == WindowCall::Dropped || closing;
+        });
+        if (call->state == WindowCall::Done)
+            return call->result;
+        if (call->state == WindowCall::Pending)
+            call->state = WindowCall::Dropped;
+        return std::nullopt;
+    }
+
+    // User-interface thread.
+    void runOnWindow(WindowCall& call, std::uint64_t gen) {
+        {
+            std::lock_guard lock(mutex);
+            if (call.state != WindowCall::Pending)
+                return;
+            if (closing || gen != generation) {
+                call.state = WindowCall::Dropped;
+                changed.notify_all();
+                return;
+            }
+            call.state = WindowCall::Running;
+        }
+        bool result = false;
+        try {
+            result = call.action();
+        } catch (...) {
+            // The window's actions report their own failures; an escaped
+            // one must not leave the worker waiting.
+        }
+        {
+            std::lock_guard lock(mutex);
+            call.state = WindowCall::Done;
+            call.result = result;
+        }
+        changed.notify_all();
+    }
+
+    bool status(std::uint64_t gen, int code, qint64 number, const QString& text = QString()) {
+        return onWindow(gen,
+                        [this, code, number, text] {
+                            actions.status(code, number, text);
+                            return true;
+                        })
+            .has_value();
+    }
+
+    bool invoke(std::uint64_t gen, const QString& command) {
+        return onWindow(gen,
+                        [this, command] {
+                            actions.invoke(command);
+                            return true;
+                        })
+            .has_value();
+    }
+
+    // Copies of a stream's tags, taken while the stream is surely alive:
+    // nobody frees a stream of `live` while the mutex is held.
+    std::optional<QList<QByteArray>> headerLines(DWORD handle, DWORD kind) {
+        std::lock_guard lock(mutex);
+        if (closing || !live.contains(handle))
+            return std::nullopt;
+        const char* block = engine.ChannelGetTags(handle, kind);
+        if (!block)
+            return std::nullopt;
+        return tagLines(block);
+    }
+
+    std::optional<QByteArray> metadata(DWORD handle) {
+        std::lock_guard lock(mutex);
+        if (closing || !live.contains(handle))
+            return std::nullopt;
+        const char* text = engine.ChannelGetTags(handle, engine::TAG_META);
+        if (!text)
+            return std::nullopt;
+        return QByteArray(text, static_cast<qsizetype>(strnlen(text, MaxMetadataBytes)));
+    }
+
+    // The title read: the stream's metadata text, its title, status 7.
+    // False when the generation went stale on the way.
+    bool readTitle(std::uint64_t gen, DWORD handle) {
+        const std::optional<QByteArray> text = metadata(handle);
+        if (!text)
+            return isCurrent(gen);
+        const std::optional<QString> title = parseStreamTitle(decodeTagText(*text));
+        if (!title)
+            return isCurrent(gen);
+        return status(gen, 7, 0, *title);
+    }
+
+    // Takes a stream out of `live` and frees it. Never frees after closing:
+    // the engine has been released then.
+    void freeStream(DWORD handle);
+
+    void work(std::uint64_t gen, const QByteArray& url);
+    void workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token);
+};
+
+// --- Callback tokens ------------------------------------------------------
+//
+// The engine's callbacks get a token as their user value rather than a
+// pointer: a callback that comes late (its stream being freed, its opener
+// gone) finds no token and does nothing.
+
+namespace {
+
+struct CallbackTarget {
+    std::weak_ptr<StreamOpener::Shared> shared;
+    std::uint64_t generation = 0;
+    DWORD handle = 0;
+};
+
+std::mutex registryMutex;
+std::map<std::uintptr_t, CallbackTarget> registry;
+std::uintptr_t nextToken = 1;
+
+std::uintptr_t registerTarget(const std::shared_ptr<StreamOpener::Shared>& shared,
+                              std::uint64_t gen) {
+    std::lock_guard lock(registryMutex);
+    const std::uintptr_t token = nextToken++;
+    registry.emplace(token, CallbackTarget{shared, gen, 0});
+    return token;
+}
+
+void setTargetHandle(std::uintptr_t token, DWORD handle) {
+    std::lock_guard lock(registryMutex);
+    if (auto it = registry.find(token); it != registry.end())
+        it->second.handle = handle;
+}
+
+void unregisterTarget(std::uintptr_t token) {
+    std::lock_guard lock(registryMutex);
+    registry.erase(token);
+}
+
+void unregisterAll(const StreamOpener::Shared* shared) {
+    std::lock_guard lock(registryMutex);
+    std::erase_if(registry, [shared](const auto& entry) {
+        auto s = entry.second.shared.lock();
+        return !s || s.get() == shared;
+    });
+}
+
+std::optional<CallbackTarget> findTarget(void* user) {
+    std::lock_guard lock(registryMutex);
+    auto it = registry.find(reinterpret_cast<std::uintptr_t>(user));
+    if (it == registry.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void* tokenValue(std::uintptr_t token) {
+    return reinterpret_cast<void*>(token);
+}
+
+// Download callback, on the stream's transport thread: the response head
+// arrives with length 0; its first line, the status line, goes to the
+// bitrate label (status 8).
+void downloadProc(const void* buffer, DWORD length, void* user) {
+    if (!buffer || length != 0)
+        return;
+    const std::optional<CallbackTarget> target = findTarget(user);
+    if (!target)
+        return;
+    const std::shared_ptr<StreamOpener::Shared> shared = target->shared.lock();
+    if (!shared)
+        return;
+    const char* text = static_cast<const char*>(buffer);
+    const QString line = decodeTagText(
+        QByteArrayView(text, static_cast<qsizetype>(strnlen(text, MaxStatusLineBytes))));
+    shared->status(target->generation, 8, 0, line);
+}
+
+// Metadata callback, on an engine thread at each title change: the title
+// read for the stream it was set on.
+void metadataProc(engine::HSYNC, DWORD, DWORD, void* user) {
+    const std::optional<CallbackTarget> target = findTarget(user);
+    if (!target || target->handle == 0)
+        return;
+    if (const std::shared_ptr<StreamOpener::Shared> shared = target->shared.lock())
+        shared->readTitle(target->generation, target->handle);
+}
+
+} // namespace
+
+void StreamOpener::Shared::freeStream(DWORD handle) {
+    std::uintptr_t token = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (closing)
+            return;
+        auto it = live.find(handle);
+        if (it == live.end())
+            return; // 0, or freed already
+        token = it->second;
+        live.erase(it);
+    }
+    // Outside the mutex: freeing waits for the stream's callbacks, which may
+    // be waiting for the window.
+    engine.StreamFree(handle);
+    unregisterTarget(token);
+}
+
+// The worker procedure, one per opening.
+void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url) {
+    // 1. The connection test; without a connection the playing stream goes on.
+    const std::optional<bool> connected = onWindow(gen, [this] { return actions.isConnected(); });
+    if (!connected)
+        return;
+    if (!*connected) {
+        onWindow(gen, [this] {
+            actions.noConnection();
+            return true;
+        });
+        return;
+    }
+
+    // 2. Free the stream opened last.
+    {
+        DWORD previous = 0;
+        if (!whileCurrent(gen, [&] { previous = currentStream.load(); }))
+            return;
+        freeStream(previous);
+    }
+
+    // 3, 4. Reset the clock, "connecting...".
+    if (!invoke(gen, QStringLiteral("Button12")) || !status(gen, 0, 0))
+        return;
+
+    // 5. Connect; the call returns once connected or failed.
+    const std::uintptr_t token = registerTarget(shared_from_this(), gen);
+    const HSTREAM handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
+                                                  &downloadProc, tokenValue(token));
+    const int error = engine.ErrorGetCode();
+
+    // 6. Not opened.
+    if (handle == 0) {
+        unregisterTarget(token);
+        status(gen, 1, error);
+        return;
+    }
+    setTargetHandle(token, handle);
+    {
+        std::unique_lock lock(mutex);
+        if (closing) {
+            // The engine has been released, and this stream with it.
+            lock.unlock();
+            unregisterTarget(token);
+            return;
+        }
+        if (gen != generation) {
+            // A newer opening started meanwhile: this stream is nobody's.
+            lock.unlock();
+            engine.StreamFree(handle);
+            unregisterTarget(token);
+            return;
+        }
+        currentStream.store(handle);
+        live.emplace(handle, token);
+        opened.append(handle);
+    }
+    workOpened(gen, handle, token);
+}
+
+void StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token) {
+    // A worker that went stale frees the stream it opened (unless the newer
+    // worker did already) and does nothing more.
+    auto abandon = [&] { freeStream(handle); };
+
+    // 7. Buffering loop, until the buffer is filled above 60 percent or its
+    // fill cannot be computed.
+    std::optional<std::int64_t> last;
+    for (;;) {
+        const std::optional<std::int64_t> percent =
+            bufferingPercent(engine.StreamGetFilePosition(handle, engine::FILEPOS_END),
+                             engine.StreamGetFilePosition(handle, engine::FILEPOS_DOWNLOAD),
+                             engine.StreamGetFilePosition(handle, engine::FILEPOS_CURRENT));
+        if (!percent)
+            break;
+        if (!status(gen, 2, *percent))
+            return abandon();
+        if (!whileCurrent(gen, [&] { engine.Stop(); }))
+            return abandon();
+        if (*percent > BufferedPercent)
+            break;
+        if (last == percent) {
+            std::unique_lock lock(mutex);
+            changed.wait_for(lock, BufferingPause, [&] { return closing || gen != generation; });
+        }
+        last = percent;
+    }
+
+    // 8. Resume the output, start the clock.
+    if (!whileCurrent(gen, [&] { engine.Start(); }) || !invoke(gen, QStringLiteral("Button11")))
+        return abandon();
+
+    // 9. The header walk: the station's name and bitrate.
+    std::optional<QList<QByteArray>> lines = headerLines(handle, engine::TAG_ICY);
+    if (!lines)
+        lines = headerLines(handle, engine::TAG_HTTP);
+    for (const HeaderReport& report : headerWalk(lines.value_or(QList<QByteArray>()))) {
+        bool reported = false;
+        if (report.kind == HeaderReport::StationName) {
+            reported = status(gen, 3, 0, report.text);
+        } else {
+            const QString bitrate = report.text;
+            reported = onWindow(gen, [this, bitrate] {
+                           actions.status(4, 0, bitrateLabelText(bitrate));
+                           actions.dialogBitrate(bitrate);
+                           return true;
+                       }).has_value();
+        }
+        if (!reported)
+            return abandon();
+    }
+
+    // 10. The first title, the metadata callback, playback.
+    if (!readTitle(gen, handle))
+        return abandon();
+    engine.ChannelSetSync(handle, engine::SYNC_META, 0, &metadataProc, tokenValue(token));
+    if (!whileCurrent(gen, [&] { engine.ChannelPlay(handle, false); }))
+        return abandon();
+}
+
+// --- The opener -------------------------------------------------------------
+
+struct StreamOpener::Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+};
+
+StreamOpener::StreamOpener(engine::Engine& engine, std::atomic<std::uint32_t>& currentStream,
+                           QObject* window, WindowActions actions)
+    : shared_(std::make_shared<Shared>(engine, currentStream, window, std::move(actions))) {}
+
+StreamOpener::~StreamOpener() {
+    shutdown();
+}
+
+void StreamOpener::reapFinishedWorkers() {
+    std::erase_if(workers_, [](const std::unique_ptr<Worker>& w) {
+        if (!w->done->load())
+            return false;
+        w->thread.join();
+        return true;
+    });
+}
+
+void StreamOpener::open(const QString& url) {
+    if (shutDown_)
+        return;
+    reapFinishedWorkers();
+    std::uint64_t gen = 0;
+    {
+        std::lock_guard lock(shared_->mutex);
+        gen = ++shared_->generation;
+        ++shared_->running;
+    }
+    shared_->changed.notify_all();
+
+    auto worker = std::make_unique<Worker>();
+    worker->done = std::make_shared<std::atomic<bool>>(false);
+    auto finished = [shared = shared_, done = worker->done] {
+        std::lock_guard lock(shared->mutex);
+        --shared->running;
+        done->store(true);
+        shared->changed.notify_all();
+    };
+    try {
+        worker->thread = std::thread([shared = shared_, gen, url = url.toUtf8(), finished] {
+            shared->work(gen, url);
+            finished();
+        });
+    } catch (const std::system_error&) {
+        finished(); // no thread to be had: nothing opens, as after a failed opening
+        return;
+    }
+    workers_.push_back(std::move(worker));
+}
+
+void StreamOpener::supersede() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        ++shared_->generation;
+    }
+    shared_->changed.notify_all();
+}
+
+void StreamOpener::shutdown(int timeoutMs) {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->closing = true;
+        ++shared_->generation;
+        shared_->live.clear();
+    }
+    shared_->changed.notify_all();
+    // Ends connections under way and every stream; the workers waiting in
+    // the engine return.
+    shared_->engine.Free();
+    {
+        std::unique_lock lock(shared_->mutex);
+        shared_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return shared_->running == 0; });
+    }
+    for (auto& w : workers_) {
+        if (w->done->load())
+            w->thread.join();
+        else
+            w->thread.detach(); // keeps `shared_` alive; acts on nothing after closing
+    }
+    workers_.clear();
+    unregisterAll(shared_.get());
+}
+
+bool StreamOpener::closing() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->closing;
+}
+
+int StreamOpener::runningWorkers() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->running;
+}
+
+QList<std::uint32_t> StreamOpener::openedStreams() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->opened;
+}
+
+} // namespace tolvane::playback
