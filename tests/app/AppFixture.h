@@ -7,6 +7,7 @@
 #include "app/Application.h"
 #include "app/TForm1.h"
 
+#include <QFile>
 #include <QTreeWidget>
 
 #include <memory>
@@ -29,7 +30,21 @@ struct AppFixture {
     std::unique_ptr<Application> app;
     bool connected = true;
 
-    AppFixture() { pointServicesAt(QStringLiteral("http://127.0.0.1:9")); }
+    AppFixture() {
+        pointServicesAt(QStringLiteral("http://127.0.0.1:9"));
+        // The window sets the master volume at start: never the desktop's own
+        // sound server. A test that wants sound starts a PulseServer first.
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+            qputenv("PULSE_SERVER", QFile::encodeName("unix:" + folder.file("no-sound-server")));
+            ownsPulseServerVariable = true;
+        }
+    }
+    ~AppFixture() {
+        app.reset();
+        if (ownsPulseServerVariable)
+            qunsetenv("PULSE_SERVER");
+    }
+    bool ownsPulseServerVariable = false;
 
     // The shipped files a normal installation has, without settings.dat.
     void installProgramFolder() {

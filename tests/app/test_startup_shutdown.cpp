@@ -176,9 +176,10 @@ void StartupShutdownTest::noSoundServer_endsWithEngineErrorAndWritesNothing() {
     AppFixture f;
     f.installProgramFolder();
     // Point the sound client at a server that does not exist.
+    const QByteArray before = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", QFile::encodeName("unix:" + f.folder.file("no-such-socket")));
     const bool started = f.start(engine::OutputKind::PulseAudio);
-    qunsetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", before);
     QVERIFY(!started);
     QCOMPARE(f.app->form1(), nullptr);
     const QStringList texts = f.messages.texts();
