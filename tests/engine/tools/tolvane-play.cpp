@@ -1,0 +1,150 @@
+// tolvane-play: plays an internet-radio stream through the engine the way
+// the player opens it (buffer past 60 %, start, play) and prints the
+// station's head and every title as it changes.
+//
+//   tolvane-play [--null] [--seconds N] [--quiet] URL
+//
+// --null plays to the null output; --seconds stops after N seconds of play
+// (default: until interrupted). Exit status 0 when it played, 1 otherwise.
+
+#include "Engine.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+using namespace tolvane::engine;
+
+namespace {
+
+std::atomic<bool> gQuit{false};
+Engine* gEngine = nullptr;
+std::atomic<HSTREAM> gStream{0};
+bool gQuiet = false;
+
+std::string titleOf(const char* meta) {
+    if (!meta)
+        return {};
+    const char* p = std::strstr(meta, "StreamTitle=");
+    if (!p)
+        return {};
+    const char* q = std::strchr(meta, ';');
+    const long len = q ? (q - p) - 14 : -1;
+    if (len <= 0)
+        return {};
+    return std::string(p + 13, static_cast<std::size_t>(len));
+}
+
+void printTitle() {
+    static std::string last;
+    static std::atomic_flag busy = ATOMIC_FLAG_INIT;
+    while (busy.test_and_set()) {
+    }
+    const std::string t = titleOf(gEngine->ChannelGetTags(gStream, TAG_META));
+    if (t != last) {
+        last = t;
+        std::printf("title: %s\n", t.c_str());
+        std::fflush(stdout);
+    }
+    busy.clear();
+}
+
+void onMeta(HSYNC, DWORD, DWORD, void*) {
+    printTitle();
+}
+
+void onDownload(const void* buffer, DWORD length, void*) {
+    if (buffer && length == 0 && !gQuiet) {
+        std::printf("status: %s\n", static_cast<const char*>(buffer));
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool useNull = false;
+    double seconds = 0;
+    const char* url = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--null"))
+            useNull = true;
+        else if (!std::strcmp(argv[i], "--quiet"))
+            gQuiet = true;
+        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else
+            url = argv[i];
+    }
+    if (!url) {
+        std::fprintf(stderr, "usage: tolvane-play [--null] [--seconds N] [--quiet] URL\n");
+        return 2;
+    }
+    std::signal(SIGINT, [](int) { gQuit = true; });
+    std::signal(SIGTERM, [](int) { gQuit = true; });
+
+    Engine engine(useNull ? OutputKind::Null : OutputKind::PulseAudio);
+    gEngine = &engine;
+    if (!engine.Init(-1, 44100, 0, nullptr, nullptr)) {
+        std::fprintf(stderr, "Can't initialize device (error code: %d)\n", engine.ErrorGetCode());
+        return 1;
+    }
+    engine.SetConfig(CONFIG_NET_PLAYLIST, 1);
+    engine.SetConfig(CONFIG_NET_PREBUF, 0);
+    static const char noProxy[] = "";
+    engine.SetConfigPtr(CONFIG_NET_PROXY, noProxy);
+
+    const HSTREAM h = engine.StreamCreateURL(url, 0, STREAM_STATUS, &onDownload, nullptr);
+    if (!h) {
+        std::fprintf(stderr, "Service Unavailable (error code: %d)\n", engine.ErrorGetCode());
+        return 1;
+    }
+    gStream = h;
+    for (;;) {
+        const QWORD end = engine.StreamGetFilePosition(h, FILEPOS_END);
+        if (end == static_cast<QWORD>(-1) || end == 0)
+            break;
+        const QWORD pct = (engine.StreamGetFilePosition(h, FILEPOS_DOWNLOAD) -
+                           engine.StreamGetFilePosition(h, FILEPOS_CURRENT)) *
+                          100 / end;
+        engine.Stop();
+        if (pct > 60 || gQuit)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    engine.Start();
+    if (!gQuiet) {
+        const char* tags = engine.ChannelGetTags(h, TAG_ICY);
+        if (!tags)
+            tags = engine.ChannelGetTags(h, TAG_HTTP);
+        for (const char* line = tags; line && *line; line += std::strlen(line) + 1)
+            if (!std::strncmp(line, "icy-name:", 9) || !std::strncmp(line, "icy-br:", 7))
+                std::printf("%s\n", line);
+    }
+    printTitle();
+    engine.ChannelSetSync(h, SYNC_META, 0, &onMeta, nullptr);
+    engine.ChannelPlay(h, 0);
+
+    const auto started = std::chrono::steady_clock::now();
+    bool played = false;
+    while (!gQuit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const DWORD level = engine.ChannelGetLevel(h);
+        if (level != 0xFFFFFFFFu)
+            played = true;
+        else if (played)
+            break; // the stream ended
+        if (seconds > 0 &&
+            std::chrono::steady_clock::now() - started > std::chrono::duration<double>(seconds))
+            break;
+    }
+    engine.Free();
+    if (!gQuiet)
+        std::printf("stopped\n");
+    return played ? 0 : 1;
+}

@@ -1,0 +1,173 @@
+// The engine against real peers: an Icecast 2 server on 127.0.0.1 fed by
+// ffmpeg (MP3 and AAC mounts, a title set through its admin interface), and
+// a private PulseAudio server with a null sink (playing, pause and resume,
+// and no server at all).
+
+#include "AudioSamples.h"
+#include "EngineTestUtil.h"
+#include "IcecastServer.h"
+#include "PulseServer.h"
+#include "StreamServer.h"
+#include "TestSupport.h"
+
+#include <QTest>
+
+#include <memory>
+
+using namespace tolvane::engine;
+using namespace tolvane::test;
+
+class EngineServersTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestFolder> folder_;
+    std::unique_ptr<IcecastServer> icecast_;
+
+    static void configure(Engine& e) {
+        e.SetConfig(CONFIG_NET_PLAYLIST, 1);
+        e.SetConfig(CONFIG_NET_PREBUF, 0);
+        static const char empty[] = "";
+        e.SetConfigPtr(CONFIG_NET_PROXY, empty);
+    }
+
+    // Opens like the player: create, buffer past 60 %, start, play.
+    static HSTREAM openAndPlay(Engine& e, const std::string& url, CallbackLog* log = nullptr) {
+        const HSTREAM h = e.StreamCreateURL(url.c_str(), 0, STREAM_STATUS,
+                                            log ? &CallbackLog::download : nullptr, log);
+        if (!h)
+            return 0;
+        bufferLikeThePlayer(e, h, 10000000);
+        e.Start();
+        e.ChannelPlay(h, 0);
+        return h;
+    }
+
+private slots:
+    void initTestCase() {
+        folder_ = std::make_unique<TestFolder>();
+        icecast_ = std::make_unique<IcecastServer>();
+        QVERIFY2(icecast_->isRunning(), qPrintable(icecast_->errorString()));
+        IcecastServer::Source mp3;
+        mp3.codec = IcecastServer::Codec::Mp3;
+        mp3.toneHz = 1000;
+        QVERIFY2(icecast_->startSource("/tone.mp3", mp3), qPrintable(icecast_->errorString()));
+        IcecastServer::Source aac;
+        aac.codec = IcecastServer::Codec::Aac;
+        aac.bitrateKbps = 96;
+        QVERIFY2(icecast_->startSource("/tone.aac", aac), qPrintable(icecast_->errorString()));
+        // Let the mounts run long enough that Icecast has a full burst for
+        // a new listener, as on a station that has been on air for a while.
+        QTest::qWait(5000);
+    }
+
+    void cleanupTestCase() { icecast_.reset(); }
+
+    void icecast_mounts_data() {
+        QTest::addColumn<QString>("mount");
+        QTest::newRow("mp3") << "/tone.mp3";
+        QTest::newRow("aac") << "/tone.aac";
+    }
+    void icecast_mounts() {
+        QFETCH(QString, mount);
+        Engine e(OutputKind::Null);
+        QVERIFY(e.Init(-1, 44100, 0, nullptr, nullptr));
+        configure(e);
+        CallbackLog log;
+        const auto t0 = std::chrono::steady_clock::now();
+        const HSTREAM h = openAndPlay(e, icecast_->mountUrl(mount).toString().toStdString(), &log);
+        QVERIFY2(h, std::to_string(e.ErrorGetCode()).c_str());
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - t0)
+                            .count();
+        QVERIFY2(ms < 3000, std::to_string(ms).c_str()); // the burst fills the buffer at once
+        // Icecast answers HTTP/1.0 with icy- headers.
+        const auto lines = tagLines(e.ChannelGetTags(h, TAG_HTTP));
+        QVERIFY(!lines.empty());
+        QVERIFY(lines.front().starts_with("HTTP/1.0 200"));
+        QVERIFY(std::find(lines.begin(), lines.end(), "icy-name:Tolvane Test Tone") != lines.end());
+        QVERIFY(pollUntil([&] { return (e.ChannelGetLevel(h) & 0xFFFF) > 1000; }, 5000));
+        {
+            std::lock_guard lock(log.mutex);
+            QCOMPARE(log.headerCalls.size(), std::size_t(1));
+        }
+    }
+
+    void icecast_adminTitle_arrivesThroughTheSync() {
+        Engine e(OutputKind::Null);
+        QVERIFY(e.Init(-1, 44100, 0, nullptr, nullptr));
+        configure(e);
+        const HSTREAM h = openAndPlay(e, icecast_->mountUrl("/tone.mp3").toString().toStdString());
+        QVERIFY(h);
+        CallbackLog log;
+        QVERIFY(e.ChannelSetSync(h, SYNC_META, 0, &CallbackLog::sync, &log));
+        QVERIFY(icecast_->setTitle("/tone.mp3", QString::fromUtf8("Artist - Caf\xC3\xA9 Song")));
+        // Icecast sends it as ISO-8859-1; the engine gives UTF-8.
+        QVERIFY(pollUntil(
+            [&] {
+                return streamTitle(e.ChannelGetTags(h, TAG_META)) == "Artist - Caf\xC3\xA9 Song";
+            },
+            15000));
+        QVERIFY(log.syncCalls >= 1);
+    }
+
+    void pulse_playsToTheNullSink_andPausesAndResumes() {
+        PulseServer pulse;
+        QVERIFY2(pulse.isRunning(), qPrintable(pulse.errorString()));
+        Engine e(OutputKind::PulseAudio);
+        QVERIFY2(e.Init(-1, 44100, 0, nullptr, nullptr), std::to_string(e.ErrorGetCode()).c_str());
+        configure(e);
+        const HSTREAM h = openAndPlay(e, icecast_->mountUrl("/tone.mp3").toString().toStdString());
+        QVERIFY(h);
+        QVERIFY(waitFor([&] { return pulse.somethingPlaying(); }, 5000));
+        QVERIFY2(waitFor([&] { return (e.ChannelGetLevel(h) & 0xFFFF) > 1000; }, 5000),
+                 (std::to_string(e.ChannelGetLevel(h)) + " cur " +
+                  std::to_string(e.StreamGetFilePosition(h, FILEPOS_CURRENT)) + " down " +
+                  std::to_string(e.StreamGetFilePosition(h, FILEPOS_DOWNLOAD)))
+                     .c_str());
+        const QByteArray playing = pulse.record(1000);
+        const PcmLevels levels = measurePcm(playing);
+        QVERIFY2(levels.peakAll > 1000, std::to_string(levels.peakAll).c_str());
+        QVERIFY(findSilenceGaps(playing, 50, 64, true).isEmpty());
+
+        QVERIFY(e.Stop());
+        QVERIFY(waitFor([&] { return !pulse.somethingPlaying(); }, 3000));
+        const QByteArray paused = pulse.record(500);
+        QVERIFY(measurePcm(paused).peakAll < 64);
+
+        QVERIFY(e.Start());
+        QVERIFY(waitFor([&] { return pulse.somethingPlaying(); }, 3000));
+        QVERIFY(measurePcm(pulse.record(500)).peakAll > 1000);
+
+        // A stopped channel leaves the sink quiet too.
+        QVERIFY(e.ChannelStop(h));
+        QVERIFY(waitFor([&] { return !pulse.somethingPlaying(); }, 3000));
+        QVERIFY(e.Free());
+    }
+
+    void pulse_noServer_failsInitWithAnError() {
+        QString dead;
+        {
+            PulseServer pulse;
+            QVERIFY(pulse.isRunning());
+            dead = pulse.serverAddress();
+        }
+        // Point at the server that has gone, so no other server is found.
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", dead.toUtf8());
+        Engine e(OutputKind::PulseAudio);
+        const auto t0 = std::chrono::steady_clock::now();
+        const BOOL ok = e.Init(-1, 44100, 0, nullptr, nullptr);
+        const int code = e.ErrorGetCode();
+        if (saved.isNull())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", saved);
+        QCOMPARE(ok, 0);
+        QCOMPARE(code, ERROR_DEVICE);
+        QVERIFY(std::chrono::steady_clock::now() - t0 < std::chrono::seconds(6));
+    }
+};
+
+QTEST_GUILESS_MAIN(EngineServersTest)
+#include "tst_engine_servers.moc"
