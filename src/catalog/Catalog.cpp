@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStringEncoder>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -29,16 +28,50 @@ const QString BitrateKey = QStringLiteral("bitrate");
 const QString GenreKey = QStringLiteral("genre");
 const QString LanguageKey = QStringLiteral("language");
 
-// Lines of a station or list file; an empty list when the file is missing.
 // Anything that is not a regular file (a folder, a pipe, a device) counts as
 // unreadable, so a load can neither hang on a pipe nor read a device forever.
+void checkReadable(const QFileInfo& info, const QString& path) {
+    if (!info.isFile() || info.size() > StationFileLimit)
+        throw FileReadError(path);
+}
+
+// The decoded text of a station file; empty when the file is missing.
+QString readText(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    checkReadable(info, path);
+    return DecodeText(ReadFileBytes(path));
+}
+
+// Lines of a list file; an empty list when the file is missing.
 QStringList readLines(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists())
         return {};
-    if (!info.isFile() || info.size() > StationFileLimit)
-        throw FileReadError(path);
+    checkReadable(info, path);
     return ReadTextLines(path);
+}
+
+// Calls f with each line of a file's text: lines end at LF, a CR before it
+// belongs to the line break, and a final line break starts no empty line.
+template <typename F> void forEachLine(QStringView text, F f) {
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        qsizetype lf = text.indexOf(u'\n', pos);
+        const qsizetype end = lf < 0 ? text.size() : lf;
+        f(text.sliced(pos, end - pos - (end > pos && text[end - 1] == u'\r' ? 1 : 0)));
+        if (lf < 0)
+            break;
+        pos = lf + 1;
+    }
+}
+
+// A line of the working catalog: every line is ended by CR LF, so a file
+// whose last line has no line break never merges with the next file.
+void appendCatalogLine(QString& text, QStringView line) {
+    text += line;
+    text += QLatin1String("\r\n");
 }
 
 // Replaces the working catalog atomically: written to a temporary file in
@@ -82,7 +115,9 @@ bool Filter::passes(const QString& stationLanguage, const QString& stationGenre)
            (genre.isEmpty() || stationGenre == genre);
 }
 
-std::optional<QString> stationNameFromHeader(const QString& line) {
+namespace {
+
+std::optional<QString> nameFromHeader(QStringView line) {
     if (!line.startsWith(u'['))
         return std::nullopt;
     // Drop the first and the last character; "[" alone leaves nothing.
@@ -92,47 +127,22 @@ std::optional<QString> stationNameFromHeader(const QString& line) {
         ++begin;
     while (end > begin && isControlOrBlank(line[end - 1]))
         --end;
-    return line.mid(begin, end - begin);
+    return line.sliced(begin, end - begin).toString();
 }
 
-QByteArray joinWorkingCatalog(const QStringList& radiolistLines,
-                              const QStringList& radiouserLines) {
-    qsizetype size = 0;
-    for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
-        for (const QString& line : *lines)
-            size += line.size() + 2;
-    }
-    // Encoded straight into one buffer, grown only for text that is not
-    // ASCII (UTF-8 takes at most three bytes per UTF-16 unit).
-    QByteArray bytes(size + size / 8 + 16, Qt::Uninitialized);
-    QStringEncoder toUtf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
-    qsizetype used = 0;
-    for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
-        for (const QString& line : *lines) {
-            const qsizetype worst = line.size() * 3 + 2;
-            if (used + worst > bytes.size())
-                bytes.resize(std::max(bytes.size() * 2, used + worst));
-            char* end = toUtf8.appendToBuffer(bytes.data() + used, line);
-            *end++ = '\r';
-            *end++ = '\n';
-            used = end - bytes.data();
-        }
-    }
-    bytes.truncate(used);
-    return bytes;
-}
-
-QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lookup,
-                                 const Filter& filter) {
+// The list fill over any sequence of lines: lineAt(i) for i < count.
+template <typename LineAt>
+QVector<StationRow> listLines(qsizetype count, LineAt lineAt, const IniDocument& lookup,
+                              const Filter& filter) {
     QVector<StationRow> rows;
-    if (lines.size() < 2)
+    if (count < 2)
         return rows;
     // The language is read only when it filters.
     const QStringList keys = filter.language.isEmpty()
                                  ? QStringList{BitrateKey, GenreKey}
                                  : QStringList{BitrateKey, GenreKey, LanguageKey};
-    for (const QString& line : lines) {
-        std::optional<QString> name = stationNameFromHeader(line);
+    for (qsizetype i = 0; i < count; ++i) {
+        std::optional<QString> name = nameFromHeader(lineAt(i));
         if (!name)
             continue;
         QStringList values = lookup.values(*name, keys);
@@ -141,6 +151,34 @@ QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lo
         rows.push_back({std::move(*name), std::move(values[0]), std::move(values[1])});
     }
     return rows;
+}
+
+// The list fill over a document's own lines.
+QVector<StationRow> listDocument(const IniDocument& document, const Filter& filter) {
+    return listLines(
+        document.lineCount(), [&](qsizetype i) { return document.line(i); }, document, filter);
+}
+
+} // namespace
+
+std::optional<QString> stationNameFromHeader(const QString& line) {
+    return nameFromHeader(line);
+}
+
+QByteArray joinWorkingCatalog(const QStringList& radiolistLines,
+                              const QStringList& radiouserLines) {
+    QString text;
+    for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
+        for (const QString& line : *lines)
+            appendCatalogLine(text, line);
+    }
+    return text.toUtf8();
+}
+
+QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lookup,
+                                 const Filter& filter) {
+    return listLines(
+        lines.size(), [&](qsizetype i) { return QStringView(lines[i]); }, lookup, filter);
 }
 
 namespace {
@@ -224,30 +262,36 @@ StationLink linkFor(const IniDocument& workingCatalog, const QString& name) {
 
 LoadResult loadPlaylist(const Filter& filter, const Notify& notify) {
     const QString radiolistPath = ProgramPath(RadioListFile);
-    QStringList lines;
+    QString radiolist;
     if (QFileInfo::exists(radiolistPath))
-        lines = readLines(radiolistPath);
+        radiolist = readText(radiolistPath);
     else
         notifyUser(notify, RadioListMissingText);
-    const QStringList userLines = readLines(ProgramPath(RadioUserFile));
+    QString radiouser = readText(ProgramPath(RadioUserFile));
 
-    replaceWorkingCatalog(ProgramPath(WorkingCatalogFile), joinWorkingCatalog(lines, userLines));
+    QString working;
+    working.reserve(radiolist.size() + radiouser.size() +
+                    (radiolist.size() + radiouser.size()) / 8);
+    for (QString* text : {&radiolist, &radiouser}) {
+        forEachLine(*text, [&](QStringView line) { appendCatalogLine(working, line); });
+        text->clear();
+    }
+    replaceWorkingCatalog(ProgramPath(WorkingCatalogFile), working.toUtf8());
 
     // The working catalog in memory is exactly what temp.dat now holds.
-    lines += userLines;
-    const IniDocument catalog = IniDocument::fromLines(lines);
-    return {sortListedRows(listStations(catalog.lines(), catalog, filter))};
+    const IniDocument catalog = IniDocument::fromText(working);
+    return {sortListedRows(listDocument(catalog, filter))};
 }
 
 LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
     const QString path = ProgramPath(FavoritesFile);
-    QStringList lines;
+    QString text;
     if (QFileInfo::exists(path))
-        lines = readLines(path);
+        text = readText(path);
     else
         notifyUser(notify, NoFavoritesText);
-    const IniDocument favorites = IniDocument::fromLines(lines);
-    return {sortListedRows(listStations(favorites.lines(), favorites, filter))};
+    const IniDocument favorites = IniDocument::fromText(text);
+    return {sortListedRows(listDocument(favorites, filter))};
 }
 
 std::optional<std::pair<QStringList, QStringList>> readFilterLists() {
@@ -264,7 +308,7 @@ bool workingCatalogExists() {
 
 StationLink readStationLink(const QString& name) {
     const QString path = ProgramPath(WorkingCatalogFile);
-    return linkFor(IniDocument::fromLines(readLines(path)), name);
+    return linkFor(IniDocument::fromText(readText(path)), name);
 }
 
 std::optional<int> nextStationRow(int selected, int rowCount) {

@@ -22,6 +22,45 @@ std::optional<QStringView> headerName(QStringView line) {
     return (close < 0 ? t.sliced(1) : t.sliced(1, close - 1)).trimmed();
 }
 
+// Section and key names compare by case folding: the same result as
+// QString::toCaseFolded, done a character at a time, which is several times
+// faster for the short names of station files.
+QString foldCase(QStringView s) {
+    QString out(s.size(), Qt::Uninitialized);
+    QChar* to = out.data();
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < 0x80)
+            to[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c);
+        else if (QChar::isSurrogate(c))
+            return s.toString().toCaseFolded();
+        else
+            to[i] = QChar(char16_t(QChar::toCaseFolded(char32_t(c))));
+    }
+    return out;
+}
+
+bool sameName(QStringView a, QStringView b) {
+    if (a.size() == b.size()) {
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            char16_t x = a[i].unicode(), y = b[i].unicode();
+            if (x == y)
+                continue;
+            if (x >= 0x80 || y >= 0x80)
+                return a.compare(b, Qt::CaseInsensitive) == 0;
+            x = (x >= u'A' && x <= u'Z') ? char16_t(x + (u'a' - u'A')) : x;
+            y = (y >= u'A' && y <= u'Z') ? char16_t(y + (u'a' - u'A')) : y;
+            if (x != y)
+                return false;
+        }
+        return true;
+    }
+    // Different lengths differ unless folding outside ASCII joins them.
+    if (QtPrivate::isAscii(a) && QtPrivate::isAscii(b))
+        return false;
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 QString cleanValue(QStringView v) {
     v = v.trimmed();
     if (v.size() >= 2 && v.startsWith(u'"') && v.endsWith(u'"'))
@@ -34,30 +73,55 @@ QString cleanValue(QStringView v) {
 } // namespace
 
 IniDocument IniDocument::fromText(const QString& text) {
-    QStringList lines = text.split(u'\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QString& line : lines) {
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-    }
-    return fromLines(lines);
-}
-
-IniDocument IniDocument::fromLines(const QStringList& lines) {
+    // Lines end at LF; a CR before it belongs to the line break, and a final
+    // line break ends the last line rather than starting an empty one.
     IniDocument doc;
-    doc.lines_ = lines;
+    doc.text_ = text;
+    const qsizetype n = text.size();
+    qsizetype pos = 0;
+    while (pos < n) {
+        const qsizetype lf = text.indexOf(u'\n', pos);
+        const qsizetype end = lf < 0 ? n : lf;
+        qsizetype length = end - pos;
+        if (length > 0 && text[end - 1] == u'\r')
+            --length;
+        doc.spans_.push_back({pos, length});
+        if (lf < 0)
+            break;
+        pos = lf + 1;
+    }
     doc.index();
     return doc;
 }
 
+IniDocument IniDocument::fromLines(const QStringList& lines) {
+    IniDocument doc;
+    doc.text_ = lines.join(u'\n');
+    doc.spans_.reserve(static_cast<size_t>(lines.size()));
+    qsizetype pos = 0;
+    for (const QString& line : lines) {
+        doc.spans_.push_back({pos, line.size()});
+        pos += line.size() + 1;
+    }
+    doc.index();
+    return doc;
+}
+
+QStringList IniDocument::lines() const {
+    QStringList out;
+    out.reserve(lineCount());
+    for (qsizetype i = 0; i < lineCount(); ++i)
+        out << line(i).toString();
+    return out;
+}
+
 const IniDocument::KeyRef* IniDocument::findKey(const Section& section, QStringView key) const {
     if (!section.keyIndex.isEmpty()) {
-        const auto k = section.keyIndex.constFind(key.toString().toCaseFolded());
+        const auto k = section.keyIndex.constFind(foldCase(key));
         return k == section.keyIndex.cend() ? nullptr : &section.keys[*k];
     }
     for (const KeyRef& ref : section.keys) {
-        if (keyOf(ref).compare(key, Qt::CaseInsensitive) == 0)
+        if (sameName(keyOf(ref), key))
             return &ref;
     }
     return nullptr;
@@ -69,25 +133,26 @@ void IniDocument::addKey(Section& section, const KeyRef& ref) {
     section.keys.push_back(ref);
     const int last = static_cast<int>(section.keys.size()) - 1;
     if (!section.keyIndex.isEmpty()) {
-        section.keyIndex.insert(keyOf(ref).toString().toCaseFolded(), last);
+        section.keyIndex.insert(foldCase(keyOf(ref)), last);
     } else if (section.keys.size() > KeyScanLimit) {
         for (int i = 0; i <= last; ++i)
-            section.keyIndex.insert(keyOf(section.keys[i]).toString().toCaseFolded(), i);
+            section.keyIndex.insert(foldCase(keyOf(section.keys[i])), i);
     }
 }
 
 void IniDocument::index() {
     sections_.clear();
     firstSection_.clear();
-    for (int i = 0; i < lines_.size(); ++i) {
-        const QStringView line(lines_[i]);
+    const int lineTotal = static_cast<int>(lineCount());
+    for (int i = 0; i < lineTotal; ++i) {
+        const QStringView line = this->line(i);
         if (auto name = headerName(line)) {
             if (!sections_.empty())
                 sections_.back().endLine = i;
             Section s;
             s.name = name->toString();
             s.firstLine = i;
-            s.endLine = static_cast<int>(lines_.size());
+            s.endLine = lineTotal;
             sections_.push_back(std::move(s));
             continue;
         }
@@ -109,11 +174,11 @@ void IniDocument::index() {
     firstSection_.reserve(static_cast<qsizetype>(sections_.size()));
     // Walking backwards leaves the first section of each name in the map.
     for (int i = static_cast<int>(sections_.size()) - 1; i >= 0; --i)
-        firstSection_.insert(sections_[i].name.toCaseFolded(), i);
+        firstSection_.insert(foldCase(sections_[i].name), i);
 }
 
 const IniDocument::Section* IniDocument::findSection(const QString& name) const {
-    const auto s = firstSection_.constFind(name.trimmed().toCaseFolded());
+    const auto s = firstSection_.constFind(foldCase(QStringView(name).trimmed()));
     return s == firstSection_.cend() ? nullptr : &sections_[*s];
 }
 
@@ -124,7 +189,7 @@ std::optional<QString> IniDocument::find(const QString& section, const QString& 
     const KeyRef* ref = findKey(*sec, QStringView(key).trimmed());
     if (!ref)
         return std::nullopt;
-    return cleanValue(QStringView(lines_[ref->line]).sliced(ref->equals + 1));
+    return cleanValue(line(ref->line).sliced(ref->equals + 1));
 }
 
 QString IniDocument::value(const QString& section, const QString& key,
@@ -138,8 +203,7 @@ QStringList IniDocument::values(const QString& section, const QStringList& keys)
     const Section* sec = findSection(section);
     for (const QString& key : keys) {
         const KeyRef* ref = sec ? findKey(*sec, QStringView(key).trimmed()) : nullptr;
-        out << (ref ? cleanValue(QStringView(lines_[ref->line]).sliced(ref->equals + 1))
-                    : QString());
+        out << (ref ? cleanValue(line(ref->line).sliced(ref->equals + 1)) : QString());
     }
     return out;
 }

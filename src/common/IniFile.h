@@ -47,7 +47,13 @@ public:
     bool hasSection(const QString& section) const;
     // Section names in file order (repeated names included).
     QStringList sectionNames() const;
-    const QStringList& lines() const { return lines_; }
+    // The lines of the text (without their line breaks). The document keeps
+    // one copy of the text and reads its lines in place; lines() makes a list.
+    qsizetype lineCount() const { return static_cast<qsizetype>(spans_.size()); }
+    QStringView line(qsizetype i) const {
+        return QStringView(text_).sliced(spans_[i].start, spans_[i].length);
+    }
+    QStringList lines() const;
 
 private:
     // A key line of a section, as positions in its line (no copies of text).
@@ -65,18 +71,23 @@ private:
         // Sections with many keys also get a hash, so a large junk section
         // cannot make lookups slow.
         QVarLengthArray<KeyRef, 8> keys; // a station record has five keys
-        QHash<QString, int> keyIndex; // case-folded key -> index into keys
+        QHash<QString, int> keyIndex;    // case-folded key -> index into keys
     };
     void index();
     QStringView keyOf(const KeyRef& ref) const {
-        return QStringView(lines_[ref.line]).sliced(ref.keyStart, ref.keyLength);
+        return line(ref.line).sliced(ref.keyStart, ref.keyLength);
     }
     // The first key line of a section for a key (trimmed), or nullptr.
     const KeyRef* findKey(const Section& section, QStringView key) const;
     void addKey(Section& section, const KeyRef& ref);
     const Section* findSection(const QString& name) const;
 
-    QStringList lines_;
+    struct LineSpan {
+        qsizetype start = 0;
+        qsizetype length = 0;
+    };
+    QString text_;
+    std::vector<LineSpan> spans_; // where each line lies in text_
     std::vector<Section> sections_;
     QHash<QString, int> firstSection_; // case-folded name -> index into sections_
 
