@@ -153,6 +153,9 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
         break;
     case 1:
         Label4->setText(QStringLiteral("not playing"));
+        // Emptying the title at status 0 restarted the clock when a title
+        // was shown; nothing plays now, so it stops at 00:00:00.
+        invoke(QStringLiteral("Button12"));
         PlainMessage(QStringLiteral("Service Unavailable   "));
         break;
     case 2: {

@@ -226,10 +226,16 @@ void StreamOpenerTest::songChange_splitsTitleForLyricsWindow() {
 }
 
 void StreamOpenerTest::run_refusedConnection_showsServiceUnavailable() {
+    // A title from before: emptying it at "connecting..." restarts the clock.
+    f->form().setSongTitle(QStringLiteral("Earlier Song"));
     f->form().Edit1->setText(QStringLiteral("http://127.0.0.1:%1/radio").arg(refusingPort()));
     f->invokeRun();
     QVERIFY(waitFor([&] { return f->form().Label4->text() == QLatin1String("not playing"); }));
     QVERIFY(f->workersDone());
+    // Nothing plays: the clock stands at zero, whatever the title did.
+    QVERIFY(!f->form().Timer3->isTicking());
+    QCOMPARE(f->form().Timer->text(), QStringLiteral("00:00:00"));
+    QVERIFY(f->form().SongTitle().isEmpty());
     const QList<Message> messages = f->messages.messages();
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.first().text, QStringLiteral("Service Unavailable   "));
