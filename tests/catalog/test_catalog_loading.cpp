@@ -519,6 +519,14 @@ void CatalogLoadingTest::readStationLink_looksUpWorkingCatalogByName() {
     QCOMPARE(link.streaming, QString("http://rock-fm.example/live"));
     QCOMPARE(link.website, QString("http://rock-fm.example"));
     QCOMPARE(readStationLink("Rock"), StationLink{});
+    // Letter case is ignored beyond ASCII too; characters outside the basic
+    // plane are matched as they are.
+    folder.write("temp.dat", "[ÄTHER Ωmega]\nstreaming=http://aether\n"
+                             "[Radio \xF0\x9F\x8E\xB5]\nstreaming=http://note\n");
+    QCOMPARE(readStationLink(QString::fromUtf8("äther ωMEGA")).streaming, QString("http://aether"));
+    QCOMPARE(readStationLink(QString::fromUtf8("RADIO \xF0\x9F\x8E\xB5")).streaming,
+             QString("http://note"));
+    QCOMPARE(readStationLink(QString::fromUtf8("Radio \xF0\x9F\x8E\xB6")), StationLink{});
 }
 
 QTEST_GUILESS_MAIN(CatalogLoadingTest)
