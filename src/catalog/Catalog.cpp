@@ -194,10 +194,10 @@ std::vector<qsizetype> sortedDistinctOrder(const QVector<StationRow>& rows) {
     if (QLocale().language() == QLocale::C) {
         // The C locale's collation sort keys ignore the case setting, so
         // compare case-folded names instead (the order its comparison gives).
-        QStringList folded;
-        folded.reserve(rows.size());
+        std::vector<QString> folded;
+        folded.reserve(order.size());
         for (const StationRow& row : rows)
-            folded << row.name.toCaseFolded();
+            folded.push_back(foldCase(row.name));
         std::stable_sort(order.begin(), order.end(),
                          [&](qsizetype a, qsizetype b) { return folded[a] < folded[b]; });
         for (size_t i = 1; i < order.size(); ++i)

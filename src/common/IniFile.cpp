@@ -22,24 +22,7 @@ std::optional<QStringView> headerName(QStringView line) {
     return (close < 0 ? t.sliced(1) : t.sliced(1, close - 1)).trimmed();
 }
 
-// Section and key names compare by case folding: the same result as
-// QString::toCaseFolded, done a character at a time, which is several times
-// faster for the short names of station files.
-QString foldCase(QStringView s) {
-    QString out(s.size(), Qt::Uninitialized);
-    QChar* to = out.data();
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const char16_t c = s[i].unicode();
-        if (c < 0x80)
-            to[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c);
-        else if (QChar::isSurrogate(c))
-            return s.toString().toCaseFolded();
-        else
-            to[i] = QChar(char16_t(QChar::toCaseFolded(char32_t(c))));
-    }
-    return out;
-}
-
+// Whether two names match under foldCase, without building folded strings.
 bool sameName(QStringView a, QStringView b) {
     if (a.size() == b.size()) {
         for (qsizetype i = 0; i < a.size(); ++i) {
@@ -71,6 +54,23 @@ QString cleanValue(QStringView v) {
 }
 
 } // namespace
+
+// Done a character at a time: outside the surrogates, folding a string is
+// folding each of its characters.
+QString foldCase(QStringView s) {
+    QString out(s.size(), Qt::Uninitialized);
+    QChar* to = out.data();
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < 0x80)
+            to[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c);
+        else if (QChar::isSurrogate(c))
+            return s.toString().toCaseFolded();
+        else
+            to[i] = QChar(char16_t(QChar::toCaseFolded(char32_t(c))));
+    }
+    return out;
+}
 
 IniDocument IniDocument::fromText(const QString& text) {
     // Lines end at LF; a CR before it belongs to the line break, and a final

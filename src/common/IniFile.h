@@ -28,6 +28,10 @@ namespace tolvane {
 
 inline constexpr int IniValueLimit = 2047;
 
+// The case folding by which section and key names match: the result of
+// QString::toCaseFolded, computed much faster for short names.
+QString foldCase(QStringView name);
+
 // A parsed, read-only view of an IniFile's text, answering lookups from
 // memory. Build it once per handler for files with many lookups.
 class IniDocument {
