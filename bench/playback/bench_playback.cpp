@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
@@ -154,8 +155,21 @@ std::optional<qint64> timeTolvane(const PulseServer& pulse, const QString& url) 
             QElapsedTimer since;
             since.start();
             form.invoke(QStringLiteral("Run"));
-            result = listener.heard(
-                since, [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 2); });
+            // Where the time goes: connected (first buffering report) and
+            // buffered (the station's name, just before playback starts).
+            qint64 connected = -1, buffered = -1;
+            result = listener.heard(since, [&] {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+                const QString status = form.Label4->text();
+                const bool named = status == QLatin1String("Tolvane Test Tone");
+                if (connected < 0 && (named || status.startsWith(QLatin1String("buffering"))))
+                    connected = since.elapsed();
+                if (buffered < 0 && named)
+                    buffered = since.elapsed();
+            });
+            std::printf("  tolvane: connected %lld ms, buffered %lld ms, heard %lld ms\n",
+                        static_cast<long long>(connected), static_cast<long long>(buffered),
+                        static_cast<long long>(result.value_or(-1)));
             form.close();
         }
         app.destroyWindows();
