@@ -62,8 +62,8 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
     QThread::msleep(1500);
     auto rec = pulse.startRecording();
     QThread::msleep(300); // a stretch of silence before the player starts
-    // Where the capture stands at the launch: the recorder writes as it
-    // goes, so its size is the capture's clock.
+    // Where the capture stands at the launch: the recorder writes each
+    // fragment (20 ms) as it comes, so its size is the capture's clock.
     const qint64 launchMs = rec->size() / 4 * 1000 / 44100;
 
     QProcessEnvironment env = pulse.clientEnvironment();
@@ -85,12 +85,14 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    const bool showErrors = qEnvironmentVariableIsSet("ENGINE_BENCH_STDERR");
     const pid_t pid = fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(null, 1);
-        dup2(null, 2);
+        if (!showErrors)
+            dup2(null, 2);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -133,8 +135,11 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
         const qint64 endByte = qMax<qint64>(startByte, pcm.size() - 44100 / 2 * 4);
         const auto gaps = findSilenceGaps(pcm.mid(startByte, endByte - startByte), 20, 64, true);
         r.gaps = static_cast<int>(gaps.size());
-        for (const auto& g : gaps)
+        for (const auto& g : gaps) {
             r.longestGapMs = qMax(r.longestGapMs, g.lengthMs);
+            std::fprintf(stderr, "  gap of %lld ms, %lld ms after the first sound\n",
+                         static_cast<long long>(g.lengthMs), static_cast<long long>(g.startMs));
+        }
     }
     return r;
 }
@@ -193,8 +198,9 @@ int main(int argc, char** argv) {
     QThread::sleep(6); // a full burst for new listeners
 
     QList<Player> players;
-    players << Player{
-        "tolvane", TOLVANE_PLAY_PATH, {"--quiet", "--seconds", QString::number(seconds + 30)}};
+    players << Player{"tolvane",
+                      TOLVANE_PLAY_PATH,
+                      {"--quiet", "--timing", "--seconds", QString::number(seconds + 30)}};
     if (auto p = findProgram("mpv"); !p.isEmpty())
         players << Player{"mpv", p, {"--no-video", "--no-terminal", "--ao=pulse"}};
     if (auto p = findProgram("mpg123"); !p.isEmpty())

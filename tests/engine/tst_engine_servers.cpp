@@ -80,6 +80,7 @@ private slots:
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - t0)
                             .count();
+        qInfo("opened and buffered in %lld ms", static_cast<long long>(ms));
         QVERIFY2(ms < 3000, std::to_string(ms).c_str()); // the burst fills the buffer at once
         // Icecast answers HTTP/1.0 with icy- headers.
         const auto lines = tagLines(e.ChannelGetTags(h, TAG_HTTP));
@@ -143,6 +144,33 @@ private slots:
         QVERIFY(e.ChannelStop(h));
         QVERIFY(waitFor([&] { return !pulse.somethingPlaying(); }, 3000));
         QVERIFY(e.Free());
+    }
+
+    void pulse_streamThatStallsAndRecovers_playsAgain() {
+        const std::string mp3 = AudioSamples::tone(SampleFormat::Mp3);
+        QVERIFY(!mp3.empty());
+        StreamServer server;
+        QVERIFY(server.start());
+        auto route = StreamRoute::audio(mp3);
+        route.bytesPerSecond = 16000;
+        route.burstBytes = 64000;
+        route.pauseAfter = 100000; // about 2 s of play after the burst
+        route.pauseMs = 7000;      // longer than the buffer holds
+        server.setRoute("/radio", route);
+        PulseServer pulse;
+        QVERIFY2(pulse.isRunning(), qPrintable(pulse.errorString()));
+        Engine e(OutputKind::PulseAudio);
+        QVERIFY(e.Init(-1, 44100, 0, nullptr, nullptr));
+        configure(e);
+        const HSTREAM h = openAndPlay(e, server.url("/radio"));
+        QVERIFY(h);
+        // The buffer runs dry while the server pauses: the channel goes
+        // silent but stays playing...
+        QVERIFY(waitFor([&] { return e.ChannelGetLevel(h) == 0; }, 12000));
+        QVERIFY(measurePcm(pulse.record(300)).peakAll < 64);
+        // ...and sounds again once data comes back.
+        QVERIFY(waitFor([&] { return (e.ChannelGetLevel(h) & 0xFFFF) > 10000; }, 8000));
+        QVERIFY(measurePcm(pulse.record(500)).peakAll > 10000);
     }
 
     void pulse_noServer_failsInitWithAnError() {

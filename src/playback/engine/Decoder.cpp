@@ -4,15 +4,9 @@
 #include "Engine.h"
 #include "Output.h"
 
-#include <mpg123.h>
+#include "FfmpegApi.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include <mpg123.h>
 
 #include <mutex>
 #include <vector>
@@ -38,7 +32,30 @@ namespace {
 // when it already is 44100 Hz stereo 16-bit interleaved.
 class Converter {
 public:
-    ~Converter() { swr_free(&swr_); }
+    ~Converter() {
+        if (api_) {
+            api_->swr_free(&swr_);
+            api_->av_channel_layout_uninit(&layout_);
+        }
+    }
+
+    // Interleaved 16-bit audio (what libmpg123 gives). Needs no FFmpeg when
+    // it is 44100 Hz stereo already.
+    bool convertS16(const std::int16_t* samples, int frames, int rate, int channels,
+                    const PcmSink& sink) {
+        if (frames <= 0)
+            return true;
+        if (rate == kOutputRate && channels == 2)
+            return sink(samples, static_cast<std::size_t>(frames));
+        if (!load())
+            return false;
+        AVChannelLayout layout{};
+        api_->av_channel_layout_default(&layout, channels);
+        const std::uint8_t* planes[1] = {reinterpret_cast<const std::uint8_t*>(samples)};
+        const bool ok = convert(planes, frames, rate, layout, AV_SAMPLE_FMT_S16, sink);
+        api_->av_channel_layout_uninit(&layout);
+        return ok;
+    }
 
     // Returns false when the input format cannot be converted.
     bool convert(const std::uint8_t* const* planes, int samples, int rate,
@@ -49,36 +66,46 @@ public:
             return sink(reinterpret_cast<const std::int16_t*>(planes[0]),
                         static_cast<std::size_t>(samples));
         }
-        if (!swr_ || rate != rate_ || fmt != fmt_ || av_channel_layout_compare(&layout, &layout_)) {
-            swr_free(&swr_);
-            av_channel_layout_uninit(&layout_);
+        if (!load())
+            return false;
+        if (!swr_ || rate != rate_ || fmt != fmt_ ||
+            api_->av_channel_layout_compare(&layout, &layout_)) {
+            api_->swr_free(&swr_);
+            api_->av_channel_layout_uninit(&layout_);
             AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
             AVChannelLayout in{};
-            av_channel_layout_copy(&in, &layout);
-            const int rc = swr_alloc_set_opts2(&swr_, &stereo, AV_SAMPLE_FMT_S16, kOutputRate, &in,
-                                               fmt, rate, 0, nullptr);
-            av_channel_layout_uninit(&in);
-            if (rc < 0 || swr_init(swr_) < 0) {
-                swr_free(&swr_);
+            api_->av_channel_layout_copy(&in, &layout);
+            const int rc = api_->swr_alloc_set_opts2(&swr_, &stereo, AV_SAMPLE_FMT_S16, kOutputRate,
+                                                     &in, fmt, rate, 0, nullptr);
+            api_->av_channel_layout_uninit(&in);
+            if (rc < 0 || api_->swr_init(swr_) < 0) {
+                api_->swr_free(&swr_);
                 return false;
             }
             rate_ = rate;
             fmt_ = fmt;
-            av_channel_layout_copy(&layout_, &layout);
+            api_->av_channel_layout_copy(&layout_, &layout);
         }
-        const int maxOut = swr_get_out_samples(swr_, samples);
+        const int maxOut = api_->swr_get_out_samples(swr_, samples);
         if (maxOut <= 0)
             return true;
         out_.resize(static_cast<std::size_t>(maxOut) * 2);
         auto* outPtr = reinterpret_cast<std::uint8_t*>(out_.data());
-        const int got =
-            swr_convert(swr_, &outPtr, maxOut, const_cast<const std::uint8_t**>(planes), samples);
+        const int got = api_->swr_convert(swr_, &outPtr, maxOut,
+                                          const_cast<const std::uint8_t**>(planes), samples);
         if (got < 0)
             return false;
         return got == 0 || sink(out_.data(), static_cast<std::size_t>(got));
     }
 
 private:
+    bool load() {
+        if (!api_)
+            api_ = ffmpegResampler();
+        return api_ != nullptr;
+    }
+
+    const FfmpegApi* api_ = nullptr;
     SwrContext* swr_ = nullptr;
     int rate_ = 0;
     AVSampleFormat fmt_ = AV_SAMPLE_FMT_NONE;
@@ -157,14 +184,9 @@ private:
                     continue;
                 errors_ = 0;
                 opened_ = true;
-                const int samples = static_cast<int>(bytes / (2 * channels_));
-                AVChannelLayout layout;
-                av_channel_layout_default(&layout, channels_);
-                const std::uint8_t* planes[1] = {audio};
-                const bool go =
-                    converter_.convert(planes, samples, rate_, layout, AV_SAMPLE_FMT_S16, sink_);
-                av_channel_layout_uninit(&layout);
-                return go;
+                const int frames = static_cast<int>(bytes / (2 * channels_));
+                return converter_.convertS16(reinterpret_cast<const std::int16_t*>(audio), frames,
+                                             rate_, channels_, sink_);
             }
             if (rc == MPG123_NEED_MORE) {
                 const std::size_t n = source_.read(input_, sizeof input_, true);
@@ -206,31 +228,36 @@ public:
         : codec_(codec), source_(source), sink_(std::move(sink)), cancel_(cancel) {}
 
     ~FfmpegDecoder() override {
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&dec_);
+        if (!ff_)
+            return;
+        ff_->av_frame_free(&frame_);
+        ff_->av_packet_free(&packet_);
+        ff_->avcodec_free_context(&dec_);
         if (fmt_)
-            avformat_close_input(&fmt_);
+            ff_->avformat_close_input(&fmt_);
         if (io_) {
-            av_freep(&io_->buffer);
-            avio_context_free(&io_);
+            ff_->av_freep(&io_->buffer);
+            ff_->avio_context_free(&io_);
         }
     }
 
     int open() override {
+        ff_ = ffmpegFormats();
+        if (!ff_)
+            return ERROR_CODEC;
         const std::uint64_t startRead = source_.totalRead();
         constexpr int kIoBuffer = 8192;
-        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBuffer));
+        auto* buffer = static_cast<unsigned char*>(ff_->av_malloc(kIoBuffer));
         if (!buffer)
             return ERROR_MEM;
-        io_ = avio_alloc_context(buffer, kIoBuffer, 0, this, &FfmpegDecoder::readPacket, nullptr,
-                                 nullptr);
+        io_ = ff_->avio_alloc_context(buffer, kIoBuffer, 0, this, &FfmpegDecoder::readPacket,
+                                      nullptr, nullptr);
         if (!io_) {
-            av_free(buffer);
+            ff_->av_free(buffer);
             return ERROR_MEM;
         }
         io_->seekable = 0;
-        fmt_ = avformat_alloc_context();
+        fmt_ = ff_->avformat_alloc_context();
         if (!fmt_)
             return ERROR_MEM;
         fmt_->pb = io_;
@@ -243,21 +270,21 @@ public:
         const AVInputFormat* input = nullptr;
         switch (codec_) {
         case Codec::Aac:
-            input = av_find_input_format("aac");
+            input = ff_->av_find_input_format("aac");
             break;
         case Codec::Asf:
-            input = av_find_input_format("asf");
+            input = ff_->av_find_input_format("asf");
             break;
         case Codec::Ogg:
-            input = av_find_input_format("ogg");
+            input = ff_->av_find_input_format("ogg");
             break;
         case Codec::Mp3:
-            input = av_find_input_format("mp3");
+            input = ff_->av_find_input_format("mp3");
             break;
         case Codec::Probe:
             break;
         }
-        if (avformat_open_input(&fmt_, "stream", input, nullptr) < 0) {
+        if (ff_->avformat_open_input(&fmt_, "stream", input, nullptr) < 0) {
             fmt_ = nullptr; // freed by the failed open
             return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
         }
@@ -270,22 +297,22 @@ public:
                 par->sample_rate > 0 && par->ch_layout.nb_channels > 0)
                 needInfo = false;
         }
-        if (needInfo && avformat_find_stream_info(fmt_, nullptr) < 0)
+        if (needInfo && ff_->avformat_find_stream_info(fmt_, nullptr) < 0)
             return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
-        stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        stream_ = ff_->av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (stream_ < 0)
             return ERROR_FILEFORM;
         const AVCodecParameters* par = fmt_->streams[stream_]->codecpar;
-        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        const AVCodec* codec = ff_->avcodec_find_decoder(par->codec_id);
         if (!codec)
             return ERROR_CODEC;
-        dec_ = avcodec_alloc_context3(codec);
-        if (!dec_ || avcodec_parameters_to_context(dec_, par) < 0)
+        dec_ = ff_->avcodec_alloc_context3(codec);
+        if (!dec_ || ff_->avcodec_parameters_to_context(dec_, par) < 0)
             return ERROR_MEM;
-        if (avcodec_open2(dec_, codec, nullptr) < 0)
+        if (ff_->avcodec_open2(dec_, codec, nullptr) < 0)
             return ERROR_CODEC;
-        frame_ = av_frame_alloc();
-        packet_ = av_packet_alloc();
+        frame_ = ff_->av_frame_alloc();
+        packet_ = ff_->av_packet_alloc();
         if (!frame_ || !packet_)
             return ERROR_MEM;
         bitrate_ = static_cast<int>(par->bit_rate / 1000);
@@ -304,18 +331,18 @@ public:
         for (;;) {
             if (cancel_)
                 return false;
-            const int rf = av_read_frame(fmt_, packet_);
+            const int rf = ff_->av_read_frame(fmt_, packet_);
             if (rf < 0) {
                 if (rf == AVERROR(EAGAIN))
                     continue;
                 return false;
             }
             if (packet_->stream_index != stream_) {
-                av_packet_unref(packet_);
+                ff_->av_packet_unref(packet_);
                 continue;
             }
-            const int sent = avcodec_send_packet(dec_, packet_);
-            av_packet_unref(packet_);
+            const int sent = ff_->avcodec_send_packet(dec_, packet_);
+            ff_->av_packet_unref(packet_);
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 // A damaged packet: skip it, unless nothing decodes any more.
                 if (++errors_ > 1000)
@@ -323,13 +350,13 @@ public:
                 continue;
             }
             bool any = false;
-            while (avcodec_receive_frame(dec_, frame_) == 0) {
+            while (ff_->avcodec_receive_frame(dec_, frame_) == 0) {
                 any = true;
                 errors_ = 0;
                 const bool go = converter_.convert(
                     frame_->extended_data, frame_->nb_samples, frame_->sample_rate,
                     frame_->ch_layout, static_cast<AVSampleFormat>(frame_->format), sink_);
-                av_frame_unref(frame_);
+                ff_->av_frame_unref(frame_);
                 if (!go)
                     return false;
                 produced_ = true;
@@ -351,6 +378,7 @@ private:
         return static_cast<FfmpegDecoder*>(opaque)->cancel_ ? 1 : 0;
     }
 
+    const FfmpegApi* ff_ = nullptr;
     Codec codec_;
     ByteRing& source_;
     PcmSink sink_;
@@ -371,8 +399,6 @@ private:
 
 std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink,
                                      const std::atomic<bool>& cancel) {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     if (codec == Codec::Mp3)
         return std::make_unique<Mp3Decoder>(source, std::move(sink), cancel);
     return std::make_unique<FfmpegDecoder>(codec, source, std::move(sink), cancel);

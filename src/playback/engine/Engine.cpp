@@ -91,21 +91,26 @@ public:
         return !mix_.empty();
     }
 
-    // Output thread: mixes every playing channel into `out`.
-    bool render(std::int16_t* out, std::size_t frames) {
+    // Output thread: mixes every playing channel into `out`. With one
+    // channel, returns only the frames it has decoded; with several, fills
+    // the block and lets a channel that is behind be silent.
+    std::size_t render(std::int16_t* out, std::size_t frames, bool& playing) {
         std::lock_guard lock(mixMutex_);
         const std::size_t samples = frames * 2;
+        playing = !mix_.empty();
         if (mix_.empty()) {
             std::memset(out, 0, samples * sizeof(std::int16_t));
-            return false;
+            return frames;
         }
+        std::size_t filled = frames;
         if (mix_.size() == 1) {
-            mixOne(*mix_.front(), out, frames);
+            filled = mixOne(*mix_.front(), out, frames);
         } else {
             sum_.assign(samples, 0);
             scratch_.resize(samples);
             for (auto& s : mix_) {
-                mixOne(*s, scratch_.data(), frames);
+                const std::size_t got = mixOne(*s, scratch_.data(), frames);
+                std::memset(scratch_.data() + got * 2, 0, (frames - got) * 4);
                 for (std::size_t i = 0; i < samples; ++i)
                     sum_[i] += scratch_[i];
             }
@@ -118,19 +123,23 @@ public:
             s->playing = false;
             return true;
         });
-        return true;
+        return filled;
     }
 
-    void mixOne(Stream& s, std::int16_t* out, std::size_t frames) {
+    // Takes what the channel has decoded (up to `frames`) and notes its
+    // level and feeds its encoders.
+    std::size_t mixOne(Stream& s, std::int16_t* out, std::size_t frames) {
         const std::size_t got = s.readPcm(out, frames);
-        if (got < frames)
-            std::memset(out + got * 2, 0, (frames - got) * 4);
-        s.level = peakOf(out, frames);
-        if (got == 0)
-            return;
+        if (got == 0) {
+            // Nothing decoded (stalled or ended): the channel is silent.
+            s.level = 0;
+            return 0;
+        }
+        s.level = peakOf(out, got);
         std::lock_guard lock(s.encodersMutex);
         for (auto& e : s.encoders)
             e->push(out, got);
+        return got;
     }
 
     void updateOutput() {
@@ -215,9 +224,10 @@ BOOL Engine::Init(int device, DWORD freq, DWORD flags, void* win, void* clsid) {
         return fail(ERROR_DEVICE, 0);
     std::unique_ptr<OutputDriver> driver =
         impl_->kind_ == OutputKind::Null ? makeNullOutput(impl_->nullControl_) : makePulseOutput();
-    const int rc = driver->open([impl = impl_.get()](std::int16_t* out, std::size_t frames) {
-        return impl->render(out, frames);
-    });
+    const int rc =
+        driver->open([impl = impl_.get()](std::int16_t* out, std::size_t frames, bool& playing) {
+            return impl->render(out, frames, playing);
+        });
     if (rc != ERROR_OK)
         return fail(rc, 0);
     impl_->output_ = std::move(driver);

@@ -4,6 +4,7 @@
 #include "Engine.h"
 #include "Output.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -69,7 +70,11 @@ private:
             }
             const std::uint64_t activations = activations_;
             lock.unlock();
-            const bool playing = render_(block.data(), kBlockFrames);
+            bool playing = false;
+            const std::size_t got = render_(block.data(), kBlockFrames, playing);
+            // A clocked device plays silence where audio is missing.
+            std::fill(block.begin() + static_cast<std::ptrdiff_t>(got * kOutputChannels),
+                      block.end(), std::int16_t{0});
             control_->framesRendered += kBlockFrames;
             if (playing)
                 control_->framesPlayed += kBlockFrames;

@@ -4,8 +4,12 @@
 //
 // A driver pulls audio: it calls the render function whenever it needs more,
 // on a thread of its own (PulseAudio's main loop thread, the null output's
-// clock thread). The render function never blocks; it returns false when no
-// channel is playing, and the driver may then go quiet until setActive(true).
+// clock thread). The render function never blocks. It fills at most the
+// frames asked for and returns how many it filled: fewer when a playing
+// channel has not decoded enough yet (a sound server then waits for more
+// rather than playing a gap; a clocked device fills the rest with silence).
+// It sets `playing` to false when no channel plays, and the driver may then
+// go quiet until setActive(true).
 
 #include <atomic>
 #include <cstddef>
@@ -21,8 +25,7 @@ inline constexpr int kOutputRate = 44100;
 inline constexpr int kOutputChannels = 2;
 inline constexpr int kBytesPerFrame = 4; // stereo 16-bit
 
-// Fills `frames` stereo frames at `out`; returns whether anything is playing.
-using RenderFn = std::function<bool(std::int16_t* out, std::size_t frames)>;
+using RenderFn = std::function<std::size_t(std::int16_t* out, std::size_t frames, bool& playing)>;
 
 class OutputDriver {
 public:

@@ -9,15 +9,22 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 namespace tolvane::engine {
 namespace {
 
-// Buffer kept at the server: long enough that a busy machine does not run it
-// dry, short enough that pause and stop feel immediate.
-constexpr int kTargetMs = 200;
-constexpr int kRequestMs = 40;
+// Buffer kept at the server. Playback starts with a short one, so the first
+// sound comes soon after a channel starts; once it has played for a moment
+// the buffer grows, so that a busy machine does not run it dry and the
+// process wakes up less often. Pausing corks the stream, so its length never
+// delays a pause.
+constexpr int kStartTargetMs = 100;
+constexpr int kStartRequestMs = 25;
+constexpr int kSteadyTargetMs = 500;
+constexpr int kSteadyRequestMs = 125;
+constexpr int kStartPhaseMs = 1500;
 constexpr auto kConnectWait = std::chrono::seconds(5);
 
 class PulseOutput final : public OutputDriver {
@@ -74,14 +81,10 @@ public:
         }
         pa_stream_set_state_callback(stream_, &PulseOutput::streamState, this);
         pa_stream_set_write_callback(stream_, &PulseOutput::streamWrite, this);
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetMs * 1000, &spec));
-        attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestMs * 1000, &spec));
-        attr.fragsize = static_cast<uint32_t>(-1);
-        const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
+        const pa_buffer_attr attr = bufferAttr(kStartTargetMs, kStartRequestMs);
+        steady_ = false;
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
         corked_ = true;
         if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
             pa_threaded_mainloop_unlock(loop_);
@@ -111,6 +114,11 @@ public:
         if (!loop_)
             return;
         pa_threaded_mainloop_lock(loop_);
+        if (retry_) {
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+            api->time_free(retry_);
+            retry_ = nullptr;
+        }
         if (stream_) {
             pa_stream_set_write_callback(stream_, nullptr, nullptr);
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -139,6 +147,28 @@ public:
     }
 
 private:
+    static pa_buffer_attr bufferAttr(int targetMs, int requestMs) {
+        pa_buffer_attr attr{};
+        const std::uint32_t bytesPerMs = kOutputRate / 1000 * kBytesPerFrame;
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = static_cast<std::uint32_t>(targetMs) * bytesPerMs;
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        attr.minreq = static_cast<std::uint32_t>(requestMs) * bytesPerMs;
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        return attr;
+    }
+
+    // Short buffer again for the next start (called with the loop locked).
+    void restartPhaseLocked() {
+        playedBytes_ = 0;
+        if (!steady_ || !stream_)
+            return;
+        steady_ = false;
+        const pa_buffer_attr attr = bufferAttr(kStartTargetMs, kStartRequestMs);
+        if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
     // Waits for a signal from a callback, at most until the deadline. Called
     // with the main loop locked; PulseAudio's wait has no time-out, so a
     // timer event on the loop bounds it.
@@ -156,10 +186,17 @@ private:
         api->time_free(ev);
     }
 
-    void corkLocked(bool cork) {
+    void corkLocked(bool cork, bool idle = false) {
         if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY || cork == corked_)
             return;
         corked_ = cork;
+        if (idle) {
+            // Nothing plays any more: what is still queued is only the tail
+            // of silence written meanwhile.
+            if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr))
+                pa_operation_unref(op);
+            restartPhaseLocked();
+        }
         if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr))
             pa_operation_unref(op);
         if (!cork) {
@@ -179,6 +216,29 @@ private:
         pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->loop_, 0);
     }
 
+    // On the main loop thread: one retry of the write in 20 ms.
+    void retryLater() {
+        if (retry_)
+            return;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        timeval tv{};
+        pa_gettimeofday(&tv);
+        pa_timeval_add(&tv, 20000);
+        retry_ = api->time_new(api, &tv, &PulseOutput::retryFired, this);
+    }
+    static void retryFired(pa_mainloop_api* api, pa_time_event* ev, const timeval*,
+                           void* userdata) {
+        auto* self = static_cast<PulseOutput*>(userdata);
+        api->time_free(ev);
+        self->retry_ = nullptr;
+        if (!self->stream_ || self->corked_ ||
+            pa_stream_get_state(self->stream_) != PA_STREAM_READY)
+            return;
+        const std::size_t want = pa_stream_writable_size(self->stream_);
+        if (want != static_cast<std::size_t>(-1) && want > 0)
+            streamWrite(self->stream_, want, self);
+    }
+
     static void streamWrite(pa_stream* s, size_t nbytes, void* userdata) {
         auto* self = static_cast<PulseOutput*>(userdata);
         while (nbytes >= static_cast<size_t>(kBytesPerFrame)) {
@@ -191,13 +251,42 @@ private:
                 pa_stream_cancel_write(s);
                 return;
             }
-            const bool playing =
-                self->render_(static_cast<std::int16_t*>(data), size / kBytesPerFrame);
-            pa_stream_write(s, data, size, nullptr, 0, PA_SEEK_RELATIVE);
-            nbytes -= size;
-            if (!playing) {
-                self->corkLocked(true);
+            bool playing = false;
+            const std::size_t frames =
+                self->render_(static_cast<std::int16_t*>(data), size / kBytesPerFrame, playing);
+            if (playing && frames == 0) {
+                // The decoder is a moment behind (or the stream stalls):
+                // write nothing rather than a gap, and look again shortly,
+                // since a server whose buffer ran dry asks no more.
+                pa_stream_cancel_write(s);
+                self->retryLater();
                 return;
+            }
+            if (playing)
+                size = frames * kBytesPerFrame;
+            else if (frames * kBytesPerFrame < size)
+                std::memset(static_cast<char*>(data) + frames * kBytesPerFrame, 0,
+                            size - frames * kBytesPerFrame);
+            pa_stream_write(s, data, size, nullptr, 0, PA_SEEK_RELATIVE);
+            nbytes -= std::min(nbytes, size);
+            if (playing) {
+                self->idleBytes_ = 0;
+                self->playedBytes_ += size;
+                if (!self->steady_ &&
+                    self->playedBytes_ > static_cast<std::uint64_t>(kStartPhaseMs) * 176) {
+                    self->steady_ = true;
+                    const pa_buffer_attr attr = bufferAttr(kSteadyTargetMs, kSteadyRequestMs);
+                    if (pa_operation* op = pa_stream_set_buffer_attr(s, &attr, nullptr, nullptr))
+                        pa_operation_unref(op);
+                }
+            } else {
+                // Let the last real audio play out (the buffer's length of
+                // silence after it), then go quiet.
+                self->idleBytes_ += size;
+                if (self->idleBytes_ >= static_cast<std::uint64_t>(kSteadyTargetMs) * 176 + 17640) {
+                    self->corkLocked(true, true);
+                    return;
+                }
             }
         }
     }
@@ -208,6 +297,10 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     bool corked_ = true;
+    pa_time_event* retry_ = nullptr; // a pending retry of the write
+    bool steady_ = false;            // the long buffer is in use
+    std::uint64_t playedBytes_ = 0;  // since the last start from idle
+    std::uint64_t idleBytes_ = 0;    // silence written since anything played
 };
 
 } // namespace

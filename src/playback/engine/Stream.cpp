@@ -524,7 +524,8 @@ private:
                 error = ERROR_TIMEOUT;
                 break;
             }
-            int waitMs = paused_ ? 1000 : 100;
+            // The time-outs are counted in seconds: no need to wake more often.
+            int waitMs = paused_ ? 1000 : 500;
             long curlWait = -1;
             curl_multi_timeout(multi_, &curlWait);
             if (curlWait >= 0 && curlWait < waitMs)

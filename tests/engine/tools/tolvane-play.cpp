@@ -2,10 +2,11 @@
 // the player opens it (buffer past 60 %, start, play) and prints the
 // station's head and every title as it changes.
 //
-//   tolvane-play [--null] [--seconds N] [--quiet] URL
+//   tolvane-play [--null] [--seconds N] [--quiet] [--timing] URL
 //
 // --null plays to the null output; --seconds stops after N seconds of play
-// (default: until interrupted). Exit status 0 when it played, 1 otherwise.
+// (default: until interrupted); --timing prints when each step was done. Exit status 0 when it
+// played, 1 otherwise.
 
 #include "Engine.h"
 
@@ -26,6 +27,17 @@ std::atomic<bool> gQuit{false};
 Engine* gEngine = nullptr;
 std::atomic<HSTREAM> gStream{0};
 bool gQuiet = false;
+bool gTiming = false;
+const auto gStart = std::chrono::steady_clock::now();
+
+void mark(const char* what) {
+    if (!gTiming)
+        return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - gStart)
+                        .count();
+    std::fprintf(stderr, "%6lld ms  %s\n", static_cast<long long>(ms), what);
+}
 
 std::string titleOf(const char* meta) {
     if (!meta)
@@ -76,13 +88,16 @@ int main(int argc, char** argv) {
             useNull = true;
         else if (!std::strcmp(argv[i], "--quiet"))
             gQuiet = true;
+        else if (!std::strcmp(argv[i], "--timing"))
+            gTiming = true;
         else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
             seconds = std::atof(argv[++i]);
         else
             url = argv[i];
     }
     if (!url) {
-        std::fprintf(stderr, "usage: tolvane-play [--null] [--seconds N] [--quiet] URL\n");
+        std::fprintf(stderr,
+                     "usage: tolvane-play [--null] [--seconds N] [--quiet] [--timing] URL\n");
         return 2;
     }
     std::signal(SIGINT, [](int) { gQuit = true; });
@@ -99,7 +114,9 @@ int main(int argc, char** argv) {
     static const char noProxy[] = "";
     engine.SetConfigPtr(CONFIG_NET_PROXY, noProxy);
 
+    mark("initialised");
     const HSTREAM h = engine.StreamCreateURL(url, 0, STREAM_STATUS, &onDownload, nullptr);
+    mark("opened");
     if (!h) {
         std::fprintf(stderr, "Service Unavailable (error code: %d)\n", engine.ErrorGetCode());
         return 1;
@@ -117,6 +134,7 @@ int main(int argc, char** argv) {
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    mark("buffered");
     engine.Start();
     if (!gQuiet) {
         const char* tags = engine.ChannelGetTags(h, TAG_ICY);
@@ -129,6 +147,7 @@ int main(int argc, char** argv) {
     printTitle();
     engine.ChannelSetSync(h, SYNC_META, 0, &onMeta, nullptr);
     engine.ChannelPlay(h, 0);
+    mark("playing");
 
     const auto started = std::chrono::steady_clock::now();
     bool played = false;
