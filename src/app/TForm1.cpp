@@ -7,6 +7,7 @@
 #include "online/WebService.h"
 #include "playback/engine/Engine.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QNetworkAccessManager>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -28,6 +30,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tolvane {
 
@@ -78,6 +83,99 @@ QLineEdit* hiddenField(const char* name, QWidget* parent) {
     return e;
 }
 
+// Keeps a text button as narrow as its caption allows, so the volume bar and
+// the search box get the room that the style's minimum button width would
+// take (some styles make every captioned push button 80 pixels wide).
+void fitToCaption(QAbstractButton* b, int padding) {
+    b->setMaximumWidth(b->fontMetrics().horizontalAdvance(b->text()) + padding);
+}
+
+// The banner strip while no banner is shown: a faint row of level bars in
+// the panel's own text colour, so the strip reads as part of the player and
+// not as a hole. A banner picture or text drawn on top replaces it.
+class BannerPlaceholder : public QObject {
+public:
+    BannerPlaceholder(QWidget* strip, const QLabel* picture, const QWidget* textPanel)
+        : QObject(strip), strip_(strip), picture_(picture), textPanel_(textPanel) {
+        strip->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != strip_ || event->type() != QEvent::Paint || !isEmpty())
+            return false;
+        // The strip paints its skin first; the bars go on top.
+        static_cast<QObject*>(strip_)->event(event);
+        paint();
+        return true;
+    }
+
+private:
+    bool isEmpty() const {
+        return picture_->pixmap().isNull() && picture_->text().isEmpty() &&
+               !textPanel_->isVisible();
+    }
+
+    void paint() const {
+        QPainter p(strip_);
+        p.setRenderHint(QPainter::Antialiasing);
+        QColor ink = strip_->palette().color(QPalette::WindowText);
+        const QRect area = strip_->rect().adjusted(14, 14, -14, -14);
+        constexpr int Bars = 40;
+        const qreal step = qreal(area.width()) / Bars;
+        const qreal barWidth = step * 0.55;
+        for (int i = 0; i < Bars; ++i) {
+            // A still "spectrum": two gentle swells, fading at both ends.
+            const qreal x = qreal(i) / (Bars - 1);
+            const qreal swell =
+                0.55 * std::pow(std::sin(x * M_PI), 1.5) +
+                0.30 * std::pow(std::sin(x * 3 * M_PI + 0.6), 2) * std::sin(x * M_PI) + 0.08;
+            const qreal h = std::max<qreal>(2, swell * area.height());
+            ink.setAlphaF(0.10 + 0.10 * std::sin(x * M_PI));
+            p.setPen(Qt::NoPen);
+            p.setBrush(ink);
+            const QRectF bar(area.left() + i * step + (step - barWidth) / 2,
+                             area.center().y() - h / 2, barWidth, h);
+            p.drawRoundedRect(bar, barWidth / 2, barWidth / 2);
+        }
+    }
+
+    QWidget* strip_;
+    const QLabel* picture_;
+    const QWidget* textPanel_;
+};
+
+// The window's menu shortcuts win over whatever control has the focus: a
+// line edit, list or combo box would otherwise keep keys such as Ctrl+E or
+// Ctrl+D (end of line, delete) for itself. Installed on the application so
+// that every control of the window, present or added later, is covered.
+class ShortcutKeeper : public QObject {
+public:
+    explicit ShortcutKeeper(QMainWindow* window) : QObject(window), window_(window) {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::ShortcutOverride || !watched->isWidgetType())
+            return false;
+        if (static_cast<QWidget*>(watched)->window() != window_)
+            return false;
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (const QAction* a : window_->actions()) {
+            if (a->isEnabled() && a->shortcuts().contains(pressed)) {
+                // Left unaccepted, the key goes on to the window's shortcut.
+                event->ignore();
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QMainWindow* window_;
+};
+
 } // namespace
 
 TForm1::TForm1(engine::Engine& engine, QWidget* parent) : QMainWindow(parent), engine_(engine) {
@@ -91,11 +189,13 @@ TForm1::TForm1(engine::Engine& engine, QWidget* parent) : QMainWindow(parent), e
     buildTimers();
     buildCommands();
     buildMenus();
+    new ShortcutKeeper(this);
     connectControls();
     startPlayback();
     // Not resizable: the window keeps the size of its panels and menu.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     IsConnected = [] { return ::tolvane::IsConnected(); };
+    SystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     created_ = FormCreate();
 }
 
@@ -116,6 +216,7 @@ void TForm1::buildLayout() {
     // 1. Status area.
     sPanel1 = panel("sPanel1", central);
     sPanel1->setFixedHeight(StatusHeight);
+    sPanel1->setFrameShape(QFrame::StyledPanel);
     auto* status = new QHBoxLayout(sPanel1);
     status->setContentsMargins(6, 6, 6, 6);
     status->setSpacing(6);
@@ -213,14 +314,20 @@ void TForm1::buildLayout() {
     SpeedButton2 = toolButton("SpeedButton2", QStringLiteral("rec"), sPanel3);
     next = toolButton("next", QStringLiteral(">>"), sPanel3);
     mute = toolButton("mute", QStringLiteral("mute"), sPanel3);
-    for (QToolButton* b : {SpeedButton3, play, stop, SpeedButton2, next, mute})
+    for (QToolButton* b : {SpeedButton3, play, stop, SpeedButton2, next, mute}) {
+        fitToCaption(b, 12);
         transport->addWidget(b);
+    }
+    transport->addSpacing(4);
     TrackBar1 = new QSlider(Qt::Horizontal, sPanel3);
     TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
     TrackBar1->setRange(0, 100);
     TrackBar1->setValue(100);
     TrackBar1->setPageStep(10);
+    TrackBar1->setMinimumWidth(72);
+    TrackBar1->setFocusPolicy(Qt::StrongFocus);
     TrackBar1->setAccessibleName(QStringLiteral("Volume"));
+    TrackBar1->setToolTip(QStringLiteral("Volume"));
     transport->addWidget(TrackBar1, 1);
     column->addWidget(sPanel3);
 
@@ -262,8 +369,13 @@ void TForm1::buildLayout() {
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setAllColumnsShowFocus(true);
     ListView1->setSortingEnabled(false);
+    ListView1->setAlternatingRowColors(true);
     ListView1->header()->setSectionsMovable(false);
-    ListView1->header()->setStretchLastSection(true);
+    // The name column is 110 pixels at least and takes whatever room the
+    // list has beyond the three columns, so names are cut as late as can be.
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setMinimumSectionSize(40);
+    ListView1->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     ListView1->setColumnWidth(0, 110);
     ListView1->setColumnWidth(1, 50);
     ListView1->setColumnWidth(2, 80);
@@ -278,10 +390,16 @@ void TForm1::buildLayout() {
     Edit2->setPlaceholderText(QStringLiteral("Station name"));
     Edit2->setClearButtonEnabled(true);
     searchbutton = pushButton("searchbutton", QStringLiteral("Search"), sPanel4);
-    catalog->addWidget(sButton14, 3, 0);
-    catalog->addWidget(sButton12, 3, 1);
-    catalog->addWidget(Edit2, 3, 2);
-    catalog->addWidget(searchbutton, 3, 3);
+    // The buttons keep to their captions; the search box takes the rest.
+    auto* bottomRow = new QHBoxLayout;
+    bottomRow->setSpacing(3);
+    for (QPushButton* b : {sButton14, sButton12, searchbutton})
+        fitToCaption(b, 18);
+    bottomRow->addWidget(sButton14);
+    bottomRow->addWidget(sButton12);
+    bottomRow->addWidget(Edit2, 1);
+    bottomRow->addWidget(searchbutton);
+    catalog->addLayout(bottomRow, 3, 0, 1, 4);
     column->addWidget(sPanel4, 1);
 
     // The skin panel lies over the top of the catalog area when shown.
@@ -332,6 +450,7 @@ void TForm1::buildLayout() {
     bannerStack->addWidget(nekipanel, 0, 0);
     bannerStack->addWidget(sPanel5, 0, 0);
     sPanel5->hide();
+    new BannerPlaceholder(nekipanel, Image3, sPanel5);
     column->addWidget(banner);
 
     // 6. Hidden: the commands' panel and the shared-state fields.
@@ -349,6 +468,9 @@ void TForm1::buildLayout() {
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
 
     setFocusProxy(ListView1);
+    // The list has the focus when the window first comes up: arrow keys
+    // pick a station and Enter plays it.
+    ListView1->setFocus();
 }
 
 void TForm1::buildTimers() {
@@ -437,7 +559,7 @@ void TForm1::buildMenus() {
         connect(a, &QAction::triggered, this, [action] { runGuarded(action); });
         if (menu)
             menu->addAction(a);
-        addAction(a); // shortcuts work whichever control has the focus
+        addAction(a); // the window's shortcuts (see ShortcutKeeper)
         return a;
     };
     auto showWindow = [](QWidget* w) {
@@ -561,8 +683,6 @@ void TForm1::connectControls() {
             guarded([this] { sListView1DblClick(); }));
     ListView1->installEventFilter(this);
     Edit2->installEventFilter(this);
-    for (QComboBox* box : {ComboBox1, ComboBox2, sComboBox1})
-        box->lineEdit()->installEventFilter(this);
     connect(searchbutton, &QPushButton::clicked, this, guarded([this] { FindStation(); }));
 
     connect(sButton14, &QPushButton::clicked, this, [this] {
@@ -614,17 +734,6 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride) {
-        // Line edits and lists would keep keys such as Ctrl+E for themselves;
-        // the window's menu shortcuts win wherever the focus is.
-        auto* key = static_cast<QKeyEvent*>(event);
-        const QKeySequence pressed(key->keyCombination());
-        for (QAction* a : actions()) {
-            if (!a->shortcut().isEmpty() && a->shortcut() == pressed)
-                return true;
-        }
-        return false;
-    }
     if (watched == ListView1 && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

@@ -231,6 +231,8 @@ public:
 
     // The connection test used at start-up and before each opening.
     std::function<bool()> IsConnected;
+    // Whether the desktop has a notification area to hide the window to.
+    std::function<bool()> SystemTrayAvailable;
 
     // Whether the close step and destroy step have run.
     bool closing() const { return closing_; }

@@ -20,7 +20,7 @@ void TForm1::MinimizeToTray() {
     HiddenToTray = true;
     // Without a notification area there would be no way back to a hidden
     // window: minimise it instead.
-    if (CoolTrayIcon1 && QSystemTrayIcon::isSystemTrayAvailable())
+    if (CoolTrayIcon1 && SystemTrayAvailable && SystemTrayAvailable())
         hide();
     else
         showMinimized();
