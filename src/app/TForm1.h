@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -255,6 +256,8 @@ private:
     void buildTimers();
     void connectControls();
     void selectRow(int index, bool scroll);
+    // Makes the row `step` picks current, selects it and plays it.
+    void stepToStation(std::optional<int> (*step)(int selected, int rowCount));
     void showRows(const QVector<catalog::StationRow>& rows);
     void fillFilterBoxes(const QStringList& languages, const QStringList& genres);
     void selectLastEntries();

@@ -142,29 +142,20 @@ void TForm1::sListView1DblClick() {
     invoke(QStringLiteral("Run"));
 }
 
-void TForm1::NextStation() {
+void TForm1::stepToStation(std::optional<int> (*step)(int selected, int rowCount)) {
     if (!catalog::workingCatalogExists())
         return;
-    const auto row =
-        catalog::nextStationRow(selectedIndex(ListView1), ListView1->topLevelItemCount());
+    const auto row = step(selectedIndex(ListView1), ListView1->topLevelItemCount());
     if (!row)
         return;
     makeCurrent(*this, ListView1->topLevelItem(*row)->text(0));
-    selectRow(*row, false);
+    selectRow(*row, false); // selected and focused, but not scrolled to
     invoke(QStringLiteral("Run"));
 }
 
-void TForm1::PreviousStation() {
-    if (!catalog::workingCatalogExists())
-        return;
-    const auto row =
-        catalog::previousStationRow(selectedIndex(ListView1), ListView1->topLevelItemCount());
-    if (!row)
-        return;
-    makeCurrent(*this, ListView1->topLevelItem(*row)->text(0));
-    selectRow(*row, false);
-    invoke(QStringLiteral("Run"));
-}
+void TForm1::NextStation() { stepToStation(catalog::nextStationRow); }
+
+void TForm1::PreviousStation() { stepToStation(catalog::previousStationRow); }
 
 void TForm1::FindStation() {
     const int count = ListView1->topLevelItemCount();
