@@ -92,6 +92,7 @@ private slots:
             std::lock_guard lock(log.mutex);
             QCOMPARE(log.headerCalls.size(), std::size_t(1));
         }
+        QVERIFY(e.Free()); // no callback after this, while `log` still lives
     }
 
     void icecast_adminTitle_arrivesThroughTheSync() {
@@ -110,6 +111,7 @@ private slots:
             },
             15000));
         QVERIFY(log.syncCalls >= 1);
+        QVERIFY(e.Free()); // no callback after this, while `log` still lives
     }
 
     void pulse_playsToTheNullSink_andPausesAndResumes() {

@@ -110,6 +110,8 @@ private slots:
         }
         QVERIFY(pollUntil([&] { return log.dataCalls > 0; }, 3000));
         QVERIFY(server_->lastRequest("/radio").find("Icy-MetaData: 1") != std::string::npos);
+        QVERIFY(e().StreamFree(h));       // before `log` goes
+        QCOMPARE(log.endCalls.load(), 0); // freeing is not the end of the download
     }
 
     void open_httpResponse_givesHttpTags() {
@@ -141,6 +143,7 @@ private slots:
         server_->setTitle("Caf\xE9 del Mar"); // Latin-1, as many stations send it
         QVERIFY(pollUntil([&] { return log.syncCalls == 2; }, 5000));
         QCOMPARE(streamTitle(e().ChannelGetTags(h, TAG_META)), std::string("Caf\xC3\xA9 del Mar"));
+        QVERIFY(e().StreamFree(h)); // before `log` goes
     }
 
     void tags_badHandleOrKind_fail() {

@@ -7,6 +7,27 @@
 // results and constant values. Every call is safe from any thread at once
 // (the user-interface thread and the stream opener's workers). Callbacks run
 // on engine threads and must not call back into a window directly.
+//
+// Inside, each stream has a transport thread (libcurl: connect, head,
+// playlists, ICY metadata split off) filling a bounded download buffer, and
+// a decoding thread (libmpg123 for MP3, FFmpeg for the rest) filling half a
+// second of 44100 Hz stereo 16-bit audio; the output driver (PulseAudio, or
+// the null output for tests) pulls and mixes the playing channels.
+//
+// Callbacks: the download callback and sync callbacks run on the stream's
+// transport thread. They may call the engine, StreamFree on their own stream
+// included. None is called for a stream once StreamFree (or Free) has begun
+// on it, and those calls return after any callback in progress has ended, or
+// after a bounded wait (3 s) when a callback blocks, never hanging.
+//
+// Time limits on servers (all configurable): connecting, CONFIG_NET_TIMEOUT
+// (10 s); the response head must be complete within that plus the read
+// time-out; a stream that sends nothing for CONFIG_NET_READTIMEOUT (15 s), or
+// over such a span less than an eighth of its bitrate, while the engine
+// wants data, ends. Redirects: at most 5. Playlists nest at most 3 deep and
+// at most 16 entries are tried. Head lines up to 8 KB, 200 lines, 64 KB in
+// all; metadata up to 4080 bytes a block; icy-metaint is ignored unless
+// 16..1048576.
 
 #include <cstdint>
 #include <memory>
@@ -118,16 +139,39 @@ public:
     BOOL SetConfigPtr(DWORD option, const void* value);
     // Releases every stream and encoder. Never hangs.
     BOOL Free();
-    // Pause and resume all output.
+    // Pause and resume all output (immediate; resumes where it paused).
     BOOL Stop();
     BOOL Start();
 
-    // Blocks until connected (and the format is known) or failed; returns a
-    // handle or 0 with ErrorGetCode() set.
+    // Blocks until connected and the first audio is decoded, or failed;
+    // returns a handle or 0 with ErrorGetCode() set: ERROR_FILEOPEN (refused,
+    // unknown host, HTTP error status, too many redirects, not http/https),
+    // ERROR_TIMEOUT, ERROR_FILEFORM (not audio, a bad head, a playlist with
+    // nothing playable or too deep), ERROR_CODEC, ERROR_INIT (not initialised,
+    // or Free() was called meanwhile, which ends a pending opening at once).
+    // With STREAM_STATUS, `proc` is called once with the response head
+    // (status line first, each line NUL-terminated, an empty line last) and
+    // length 0 before this returns; then with the audio bytes as they are
+    // downloaded (metadata removed); then once with (nullptr, 0) when the
+    // download ends by itself.
     HSTREAM StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc,
                             void* user);
     BOOL StreamFree(HSTREAM handle);
-    // Byte counts; (QWORD)-1 on failure.
+    // Byte counts of the download buffer; (QWORD)-1 on failure.
+    //   FILEPOS_END:      the buffer's length (CONFIG_NET_BUFFER ms at the
+    //                     stream's icy-br, 128 kbit/s when it sends none;
+    //                     32 KB to 4 MB). A full buffer holds the download back.
+    //   FILEPOS_DOWNLOAD: audio bytes downloaded so far.
+    //   FILEPOS_CURRENT:  bytes the decoder has taken so far.
+    // So (DOWNLOAD - CURRENT) * 100 / END is the buffer's fill. The decoder
+    // takes bytes ahead of play (half a second of audio) even before
+    // ChannelPlay. Once the download has ended (the server closed, or sent
+    // nothing for the read time-out) FILEPOS_END fails with ERROR_NOTAVAIL:
+    // there is nothing more to wait for. A loop that buffers until the fill
+    // passes 60 % therefore always ends: at once on an Icecast burst, after
+    // about 3 s on a server that sends in real time, and at the latest when a
+    // stalled server's read time-out ends the download; what was downloaded
+    // then still plays.
     QWORD StreamGetFilePosition(HSTREAM handle, DWORD mode);
 
     // Header lines (TAG_ICY/TAG_HTTP) or the last metadata text (TAG_META);
@@ -137,15 +181,24 @@ public:
     HSYNC ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC proc, void* user);
     BOOL ChannelPlay(DWORD handle, BOOL restart);
     BOOL ChannelStop(DWORD handle);
-    // Peak of the latest output block: left in the low 16 bits, right in the
-    // high 16, each 0..32768; 0xFFFFFFFF on failure.
+    // Peak of the latest output block (its last 20 ms): left in the low 16
+    // bits, right in the high 16, each 0..32768; 0 while a playing channel
+    // waits for data; 0xFFFFFFFF on failure: ERROR_HANDLE, or ERROR_NOPLAY
+    // when the channel is stopped, has ended, or the output is paused.
     DWORD ChannelGetLevel(DWORD handle);
 
     // Starts the command line (program and arguments split on blanks, no
-    // shell, current directory inherited) and feeds it a WAV header and the
-    // stream's audio on its standard input. Returns nonzero on success.
+    // shell, current directory inherited; a program name with a slash is
+    // taken relative to it) and feeds it a WAV header for 44100 Hz stereo
+    // 16-bit of unknown length and the stream's audio as it plays on its
+    // standard input. Returns the encoder's handle, or 0 (ERROR_CREATE when
+    // the program cannot be started). A slow encoder never stalls playback:
+    // at most about 3 s of audio wait for it, the rest is dropped and counted
+    // (Encode_GetCount). Freeing the stream stops its encoders.
     DWORD Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void* proc, void* user);
-    // Closes the encoder's input and returns once the program has exited.
+    // Closes the encoder's input (handle: an encoder, or a stream for all of
+    // its encoders) and returns once the program has exited; waits at most
+    // 4 s for queued audio to go and 4 s for the exit, then kills it.
     BOOL Encode_Stop(DWORD handle);
     // ENCODE_COUNT_* for an encoder (or the first encoder of a stream);
     // (QWORD)-1 on failure.

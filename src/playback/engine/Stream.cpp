@@ -601,7 +601,9 @@ private:
                 ring_->writeAll(spill_.data(), spill_.size());
             spill_.clear();
             ring_->finish();
-            if (proc_)
+            // The end of the download is told, unless the stream is being
+            // freed: no callback comes once freeing has begun.
+            if (proc_ && !stop_)
                 proc_(nullptr, 0, user_);
         } else if (phase == Phase::Playlist && finishedOk) {
             setOpen(OpenState::Playlist, ERROR_OK);
