@@ -157,6 +157,8 @@ public:
     void setSongTitle(const QString& title);
 
     bool HiddenToTray = false;
+    // Set by the first showing, so the start-up block runs once.
+    bool startupDone_ = false;
     bool IsRecording = false;
     int MutedVolume = 0;
     int LevelPeak = 0;

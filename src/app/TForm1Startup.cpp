@@ -81,7 +81,11 @@ bool TForm1::FormCreate() {
 }
 
 void TForm1::FormShow() {
-    if (!HiddenToTray) {
+    // The start-up block runs at the first showing only: showing the window
+    // again (after the tray, or after the Add-station window) must not reload
+    // the catalog or restart the last station over what plays now.
+    if (!HiddenToTray && !startupDone_) {
+        startupDone_ = true;
         // 1. The clock's font.
         ensureClockFont();
         QFont clock(ClockFontFamily);
@@ -194,8 +198,12 @@ void TForm1::Button10Click() {
 }
 
 void TForm1::Label4Click() {
-    if (!Edit4->text().isEmpty())
-        QDesktopServices::openUrl(QUrl::fromUserInput(Edit4->text()));
+    if (Edit4->text().isEmpty())
+        return;
+    // Station files come from outside: only web addresses are opened.
+    const QUrl site = QUrl::fromUserInput(Edit4->text());
+    if (site.scheme() == QLatin1String("http") || site.scheme() == QLatin1String("https"))
+        QDesktopServices::openUrl(site);
 }
 
 } // namespace tolvane

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QDesktopServices>
 #include <QSlider>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -27,7 +28,58 @@ private slots:
     void timer2_opensUpdateWindowOnceAfterStart();
     void websiteRestoredAtEveryStartEvenWithoutAutostart();
     void installationPing_asksThePublisherPageWithTheId();
+    void showingAgainAfterHide_doesNotRepeatStartupBlock();
+    void websiteLink_opensOnlyWebAddressesOfTheCurrentStation();
 };
+
+// Records the addresses the desktop's "open" action is asked for.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+void StartupShutdownTest::showingAgainAfterHide_doesNotRepeatStartupBlock() {
+    AppFixture f;
+    f.installProgramFolder();
+    f.connected = false;
+    f.folder.write("settings/settings.dat", "[radio]\nautostart=true\nstation=http://127.0.0.1:9/a\n"
+                                            "name=A\nVolume=30\n");
+    QVERIFY(f.start());
+    QCOMPARE(f.messages.texts(), QStringList{"There is no active internet connection!"});
+    f.form().TrackBar1->setValue(70);
+    f.folder.write("radiolist.dat", "[Only One]\n");
+    // Hidden by another window (as the Add-station window does) and shown again.
+    f.form().hide();
+    f.form().show();
+    QCOMPARE(f.messages.texts().size(), 1);
+    QCOMPARE(f.listNames().size(), 3);
+    QCOMPARE(f.form().TrackBar1->value(), 70);
+    f.quit();
+}
+
+void StartupShutdownTest::websiteLink_opensOnlyWebAddressesOfTheCurrentStation() {
+    UrlRecorder recorder;
+    for (const char* scheme : {"http", "https", "file", "ftp"})
+        QDesktopServices::setUrlHandler(scheme, &recorder, "open");
+    AppFixture f;
+    f.installProgramFolder();
+    QVERIFY(f.start());
+    f.form().Label4Click(); // no station yet: nothing
+    f.form().Edit4->setText("http://jazz.example/");
+    f.form().Label4Click();
+    f.form().Edit4->setText("file:///etc/passwd");
+    f.form().Label4Click();
+    f.form().Edit4->setText("www.rock.example");
+    f.form().Label4Click();
+    QCOMPARE(recorder.opened,
+             QList<QUrl>({QUrl("http://jazz.example/"), QUrl("http://www.rock.example")}));
+    for (const char* scheme : {"http", "https", "file", "ftp"})
+        QDesktopServices::unsetUrlHandler(scheme);
+    f.quit();
+}
 
 void StartupShutdownTest::installationPing_asksThePublisherPageWithTheId() {
     QTcpServer publisher;
