@@ -569,7 +569,7 @@ void CommandsTest::layout_fixedClientAreaWithEveryControlInside() {
                      qPrintable(b->objectName()));
     }
     QVERIFY2(form.TrackBar1->width() >= 72, qPrintable(QString::number(form.TrackBar1->width())));
-    QVERIFY2(form.Edit2->width() >= 110, qPrintable(QString::number(form.Edit2->width())));
+    QVERIFY2(form.Edit2->width() >= 90, qPrintable(QString::number(form.Edit2->width())));
     QVERIFY(form.Edit2->width() > form.sButton12->width());
     finish(f);
 }
