@@ -354,6 +354,8 @@ HSTREAM Engine::StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWN
                                 *cancel, stream);
     std::unique_lock lock(impl_->mutex_);
     std::erase(impl_->pending_, cancel);
+    if (*cancel && rc != ERROR_OK)
+        return fail(ERROR_INIT, HSTREAM{0}); // Free() ended the opening
     if (rc != ERROR_OK)
         return fail(rc, HSTREAM{0});
     if (*cancel || !impl_->initialised_) {

@@ -20,8 +20,8 @@ namespace {
 // the buffer grows, so that a busy machine does not run it dry and the
 // process wakes up less often. Pausing corks the stream, so its length never
 // delays a pause.
-constexpr int kStartTargetMs = 100;
-constexpr int kStartRequestMs = 25;
+constexpr int kStartTargetMs = 150;
+constexpr int kStartRequestMs = 40;
 constexpr int kSteadyTargetMs = 500;
 constexpr int kSteadyRequestMs = 125;
 constexpr int kStartPhaseMs = 1500;

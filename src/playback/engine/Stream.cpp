@@ -14,6 +14,7 @@
 #include "ByteRing.h"
 #include "Decoder.h"
 #include "EncoderFeed.h"
+#include "FfmpegApi.h"
 #include "HttpHead.h"
 #include "IcyDemuxer.h"
 #include "Playlist.h"
@@ -212,6 +213,7 @@ public:
             curl_multi_wakeup(multi_);
         transport_.join(kJoinWait);
         decoder_.join(kJoinWait);
+        preload_.join(kJoinWait);
     }
 
     // ------------------------------------------------------------ queries
@@ -333,6 +335,11 @@ private:
         playlistKind_ = config_.followPlaylists ? playlistKindFor(effectiveUrl_, head.contentType())
                                                 : PlaylistKind::None;
         phase_ = playlistKind_ != PlaylistKind::None ? Phase::Playlist : Phase::Sniff;
+        if (phase_ == Phase::Sniff && codecForContentType(head.contentType()) != Codec::Mp3) {
+            // FFmpeg will be needed: load it while the server gets the body
+            // going (Icecast takes a good tenth of a second for that).
+            preload_.start([] { ffmpegFormats(); });
+        }
         return size;
     }
 
@@ -660,6 +667,7 @@ private:
     std::atomic<bool> stop_{false};
     BoundedThread transport_;
     BoundedThread decoder_;
+    BoundedThread preload_; // loads FFmpeg ahead of the decoder
 
     // Transport thread only.
     Phase phase_ = Phase::Head;
