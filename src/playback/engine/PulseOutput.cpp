@@ -71,9 +71,9 @@ public:
             close();
             return ERROR_DEVICE;
         }
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(kOutputRate),
-                                  static_cast<uint8_t>(kOutputChannels)};
-        stream_ = pa_stream_new(context_, "Tolvane", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(kOutputRate),
+                                    static_cast<uint8_t>(kOutputChannels)};
+        stream_ = pa_stream_new(context_, "Tolvane", &format, nullptr);
         if (!stream_) {
             pa_threaded_mainloop_unlock(loop_);
             close();
