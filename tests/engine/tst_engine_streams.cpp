@@ -320,7 +320,7 @@ private slots:
     }
 
     void resampling_48kSource_playsTheSamePitch() {
-        ToneSpec fast;
+        ToneShape fast;
         fast.sampleRate = 48000;
         const std::string file = AudioSamples::tone(SampleFormat::Mp3, fast);
         QVERIFY(!file.empty());
