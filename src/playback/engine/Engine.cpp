@@ -148,6 +148,18 @@ public:
             output_->setActive(started_ && anyPlaying());
     }
 
+    // The encoder named by its own handle, or the first one of a stream.
+    std::shared_ptr<EncoderFeed> findEncoder(DWORD handle) {
+        std::lock_guard lock(mutex_);
+        if (auto it = encoders_.find(handle); it != encoders_.end())
+            return it->second.second;
+        for (auto& [h, e] : encoders_) {
+            if (e.first == handle)
+                return e.second;
+        }
+        return nullptr;
+    }
+
     // Stops and forgets the encoders of one stream (or one encoder).
     std::vector<std::shared_ptr<EncoderFeed>> takeEncoders(DWORD handle) {
         std::vector<std::shared_ptr<EncoderFeed>> taken;
@@ -514,20 +526,7 @@ BOOL Engine::Encode_Stop(DWORD handle) {
 }
 
 QWORD Engine::Encode_GetCount(DWORD handle, DWORD count) {
-    std::shared_ptr<EncoderFeed> feed;
-    {
-        std::lock_guard lock(impl_->mutex_);
-        auto it = impl_->encoders_.find(handle);
-        if (it != impl_->encoders_.end()) {
-            feed = it->second.second;
-        } else {
-            for (auto& [h, e] : impl_->encoders_)
-                if (e.first == handle) {
-                    feed = e.second;
-                    break;
-                }
-        }
-    }
+    const std::shared_ptr<EncoderFeed> feed = impl_->findEncoder(handle);
     if (!feed)
         return fail(ERROR_HANDLE, kBadPosition);
     switch (count) {
@@ -543,20 +542,7 @@ QWORD Engine::Encode_GetCount(DWORD handle, DWORD count) {
 }
 
 DWORD Engine::Encode_IsActive(DWORD handle) {
-    std::shared_ptr<EncoderFeed> feed;
-    {
-        std::lock_guard lock(impl_->mutex_);
-        auto it = impl_->encoders_.find(handle);
-        if (it != impl_->encoders_.end()) {
-            feed = it->second.second;
-        } else {
-            for (auto& [h, e] : impl_->encoders_)
-                if (e.first == handle) {
-                    feed = e.second;
-                    break;
-                }
-        }
-    }
+    const std::shared_ptr<EncoderFeed> feed = impl_->findEncoder(handle);
     if (!feed)
         return ok(ACTIVE_STOPPED);
     return ok(feed->active() ? ACTIVE_PLAYING : ACTIVE_STOPPED);
