@@ -27,8 +27,21 @@ public:
         : UserError(QStringLiteral("Unable to write to %1").arg(path)), path_(path) {}
     const QString& path() const { return path_; }
 
+protected:
+    IniWriteError(const QString& path, const QString& message) : UserError(message), path_(path) {}
+
 private:
     QString path_;
+};
+
+// A write refused before touching the file: a section name holding "]", or a
+// key or value holding a line break, would add sections or keys of its own.
+class IniEntryError : public IniWriteError {
+public:
+    explicit IniEntryError(const QString& path)
+        : IniWriteError(path, QStringLiteral("Unable to write to %1: a name or value holds a line "
+                                             "break or a bracket")
+                                  .arg(path)) {}
 };
 
 // A file exists but could not be read (a folder, no permission, I/O error).

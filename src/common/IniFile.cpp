@@ -222,7 +222,9 @@ QStringList IniDocument::sectionNames() const {
 
 IniFile::IniFile(QString absolutePath) : path_(std::move(absolutePath)) {}
 
-bool IniFile::exists() const { return QFileInfo::exists(path_); }
+bool IniFile::exists() const {
+    return QFileInfo::exists(path_);
+}
 
 const IniDocument& IniFile::document() {
     if (!doc_) {
@@ -238,25 +240,53 @@ QString IniFile::ReadString(const QString& section, const QString& key,
     return document().value(section, key, defaultValue);
 }
 
-QStringList IniFile::ReadSections() { return document().sectionNames(); }
+QStringList IniFile::ReadSections() {
+    return document().sectionNames();
+}
 
-void IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
-    const IniDocument& doc = document();
-    QStringList lines = doc.lines();
+void IniFile::checkEntry(const QString& section, const QString& key, const QString& value) const {
+    auto breaksLine = [](const QString& t) { return t.contains(u'\n') || t.contains(u'\r'); };
+    if (section.contains(u']') || breaksLine(section) || breaksLine(key) || key.contains(u'=') ||
+        breaksLine(value))
+        throw IniEntryError(path_);
+}
+
+void IniFile::setKey(const IniDocument& doc, QStringList& lines, const QString& section,
+                     const QString& key, const QString& value) {
     const QString newLine = key.trimmed() + u'=' + value;
     const IniDocument::Section* sec = doc.findSection(section);
     if (!sec) {
         lines << u'[' + section.trimmed() + u']' << newLine;
+    } else if (const IniDocument::KeyRef* ref = doc.findKey(*sec, QStringView(key).trimmed())) {
+        lines[ref->line] = newLine;
     } else {
-        if (const IniDocument::KeyRef* ref = doc.findKey(*sec, QStringView(key).trimmed())) {
-            lines[ref->line] = newLine;
-        } else {
-            // After the section's last non-empty line, so blank separators stay below.
-            int at = sec->endLine;
-            while (at - 1 > sec->firstLine && lines[at - 1].trimmed().isEmpty())
-                --at;
-            lines.insert(at, newLine);
-        }
+        // After the section's last non-empty line, so blank separators stay below.
+        int at = sec->endLine;
+        while (at - 1 > sec->firstLine && lines[at - 1].trimmed().isEmpty())
+            --at;
+        lines.insert(at, newLine);
+    }
+}
+
+void IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+    checkEntry(section, key, value);
+    const IniDocument& doc = document();
+    QStringList lines = doc.lines();
+    setKey(doc, lines, section, key, value);
+    save(lines);
+}
+
+void IniFile::WriteStrings(const QString& section,
+                           const QList<std::pair<QString, QString>>& entries) {
+    for (const auto& [key, value] : entries)
+        checkEntry(section, key, value);
+    // Each key goes into the document the previous one made, as single
+    // writes in a row would, and the file is replaced once.
+    IniDocument doc = document();
+    QStringList lines = doc.lines();
+    for (const auto& [key, value] : entries) {
+        setKey(doc, lines, section, key, value);
+        doc = IniDocument::fromLines(lines);
     }
     save(lines);
 }

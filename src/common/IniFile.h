@@ -108,8 +108,13 @@ public:
     // Throws FileReadError when the file exists but cannot be read.
     QString ReadString(const QString& section, const QString& key,
                        const QString& defaultValue = QString());
-    // Throws IniWriteError; nothing on disk changes then.
+    // Throws IniWriteError; nothing on disk changes then. A section name
+    // holding "]" or a line break, or a key or value holding a line break, is
+    // refused with IniEntryError, so no caller can inject a section or a key.
     void WriteString(const QString& section, const QString& key, const QString& value);
+    // Several keys of one section in one replacement of the file: all of
+    // them are written, in order, or (on failure) none.
+    void WriteStrings(const QString& section, const QList<std::pair<QString, QString>>& entries);
     void EraseSection(const QString& section);
     QStringList ReadSections();
 
@@ -119,6 +124,10 @@ public:
 
 private:
     void save(const QStringList& lines);
+    void checkEntry(const QString& section, const QString& key, const QString& value) const;
+    // Sets a key in the lines of the document as it stands.
+    static void setKey(const IniDocument& doc, QStringList& lines, const QString& section,
+                       const QString& key, const QString& value);
 
     QString path_;
     std::optional<IniDocument> doc_;

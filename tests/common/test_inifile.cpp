@@ -23,6 +23,8 @@ private slots:
     void write_keepsLineEndingsAndOtherLines();
     void write_failureRaisesErrorAndLeavesFileUntouched();
     void eraseSection_removesHeaderAndKeysOfFirstSection();
+    void write_refusesEntriesThatWouldAddLines_data();
+    void write_refusesEntriesThatWouldAddLines();
 };
 
 void IniFileTest::read_followsTheReadingRules_data() {
@@ -31,24 +33,57 @@ void IniFileTest::read_followsTheReadingRules_data() {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("plain") << QByteArray("[radio]\nname=Jazz FM\n") << "radio" << "name" << "Jazz FM";
-    QTest::newRow("section case ignored") << QByteArray("[Radio]\nname=x\n") << "RADIO" << "name" << "x";
-    QTest::newRow("key case ignored") << QByteArray("[radio]\nVolume=40\n") << "radio" << "volume" << "40";
-    QTest::newRow("blanks around key and value") << QByteArray("[radio]\n  name  =  Jazz FM  \n")
-                                                 << "radio" << "name" << "Jazz FM";
-    QTest::newRow("one pair of quotes dropped") << QByteArray("[r]\nk=\"a b\"\n") << "r" << "k" << "a b";
-    QTest::newRow("only outer pair dropped") << QByteArray("[r]\nk=\"\"a\"\"\n") << "r" << "k" << "\"a\"";
-    QTest::newRow("lone quote kept") << QByteArray("[r]\nk=\"a\n") << "r" << "k" << "\"a";
-    QTest::newRow("value holding =") << QByteArray("[r]\nk=a=b\n") << "r" << "k" << "a=b";
-    QTest::newRow("CRLF endings") << QByteArray("[r]\r\nk=v\r\nj=w\r\n") << "r" << "j" << "w";
-    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[r]\nk=v\n") << "r" << "k" << "v";
-    QTest::newRow("utf8 name") << QByteArray("[Radio Bjørn]\nk=ø\n") << "radio bjørn" << "k" << "ø";
-    QTest::newRow("latin1 file") << QByteArray("[r]\nk=caf\xE9\n") << "r" << "k" << QString::fromUtf8("café");
-    QTest::newRow("line without =") << QByteArray("[r]\njunk\nk=v\n") << "r" << "junk" << "";
-    QTest::newRow("key before any section") << QByteArray("k=v\n[r]\n") << "r" << "k" << "";
-    QTest::newRow("first key line wins") << QByteArray("[r]\nk=1\nk=2\n") << "r" << "k" << "1";
-    QTest::newRow("header with blank after bracket") << QByteArray("[Jazz] \nk=v\n") << "Jazz" << "k" << "v";
-    QTest::newRow("empty value") << QByteArray("[r]\nk=\n") << "r" << "k" << "";
+    QTest::newRow("plain") << QByteArray("[radio]\nname=Jazz FM\n") << "radio"
+                           << "name"
+                           << "Jazz FM";
+    QTest::newRow("section case ignored") << QByteArray("[Radio]\nname=x\n") << "RADIO"
+                                          << "name"
+                                          << "x";
+    QTest::newRow("key case ignored") << QByteArray("[radio]\nVolume=40\n") << "radio"
+                                      << "volume"
+                                      << "40";
+    QTest::newRow("blanks around key and value")
+        << QByteArray("[radio]\n  name  =  Jazz FM  \n") << "radio"
+        << "name"
+        << "Jazz FM";
+    QTest::newRow("one pair of quotes dropped") << QByteArray("[r]\nk=\"a b\"\n") << "r"
+                                                << "k"
+                                                << "a b";
+    QTest::newRow("only outer pair dropped") << QByteArray("[r]\nk=\"\"a\"\"\n") << "r"
+                                             << "k"
+                                             << "\"a\"";
+    QTest::newRow("lone quote kept") << QByteArray("[r]\nk=\"a\n") << "r"
+                                     << "k"
+                                     << "\"a";
+    QTest::newRow("value holding =") << QByteArray("[r]\nk=a=b\n") << "r"
+                                     << "k"
+                                     << "a=b";
+    QTest::newRow("CRLF endings") << QByteArray("[r]\r\nk=v\r\nj=w\r\n") << "r"
+                                  << "j"
+                                  << "w";
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[r]\nk=v\n") << "r"
+                                     << "k"
+                                     << "v";
+    QTest::newRow("utf8 name") << QByteArray("[Radio Bjørn]\nk=ø\n") << "radio bjørn"
+                               << "k"
+                               << "ø";
+    QTest::newRow("latin1 file") << QByteArray("[r]\nk=caf\xE9\n") << "r"
+                                 << "k" << QString::fromUtf8("café");
+    QTest::newRow("line without =") << QByteArray("[r]\njunk\nk=v\n") << "r"
+                                    << "junk"
+                                    << "";
+    QTest::newRow("key before any section") << QByteArray("k=v\n[r]\n") << "r"
+                                            << "k"
+                                            << "";
+    QTest::newRow("first key line wins") << QByteArray("[r]\nk=1\nk=2\n") << "r"
+                                         << "k"
+                                         << "1";
+    QTest::newRow("header with blank after bracket") << QByteArray("[Jazz] \nk=v\n") << "Jazz"
+                                                     << "k"
+                                                     << "v";
+    QTest::newRow("empty value") << QByteArray("[r]\nk=\n") << "r"
+                                 << "k"
+                                 << "";
 }
 
 void IniFileTest::read_followsTheReadingRules() {
@@ -64,7 +99,9 @@ void IniFileTest::read_followsTheReadingRules() {
 
 void IniFileTest::read_firstSectionOfRepeatedNameWins() {
     TestFolder folder;
-    folder.write("t.dat", "[Rock FM]\nbitrate=128\n[Jazz]\nbitrate=64\n[ROCK FM]\nbitrate=320\ngenre=Rock\n");
+    folder.write(
+        "t.dat",
+        "[Rock FM]\nbitrate=128\n[Jazz]\nbitrate=64\n[ROCK FM]\nbitrate=320\ngenre=Rock\n");
     IniFile ini(folder.file("t.dat"));
     QCOMPARE(ini.ReadString("rock fm", "bitrate"), QString("128"));
     // A key only the second section has is not seen either.
@@ -112,7 +149,8 @@ void IniFileTest::read_binaryJunkAndHugeLinesDoNotBreakLookups() {
     QByteArray junk;
     for (int i = 0; i < 4096; ++i)
         junk.append(char(i * 37 % 256));
-    QByteArray file = junk + "\n[ok]\nk=v\n" + QByteArray(3 * 1024 * 1024, 'y') + "\n[after]\nk=w\n";
+    QByteArray file =
+        junk + "\n[ok]\nk=v\n" + QByteArray(3 * 1024 * 1024, 'y') + "\n[after]\nk=w\n";
     folder.write("a.dat", file);
     IniFile ini(folder.file("a.dat"));
     QCOMPARE(ini.ReadString("ok", "k"), QString("v"));
@@ -184,6 +222,51 @@ void IniFileTest::eraseSection_removesHeaderAndKeysOfFirstSection() {
     QCOMPARE(ini.ReadString("A", "k"), QString("3"));
     ini.EraseSection("missing"); // nothing to do, no error
     QCOMPARE(folder.read("u.dat"), QByteArray("[B]\nk=2\n[a]\nk=3\n"));
+}
+
+void IniFileTest::write_refusesEntriesThatWouldAddLines_data() {
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("bracket in section") << "Rock] FM"
+                                        << "genre"
+                                        << "Rock";
+    QTest::newRow("line break in section") << "Rock\n[radio"
+                                           << "genre"
+                                           << "Rock";
+    QTest::newRow("line break in key") << "Rock"
+                                       << "genre\nautostart"
+                                       << "true";
+    QTest::newRow("= in key") << "Rock"
+                              << "genre=x"
+                              << "Rock";
+    QTest::newRow("LF in value") << "Rock"
+                                 << "genre"
+                                 << "Rock\n[radio]\nupdate=true";
+    QTest::newRow("CR in value") << "Rock"
+                                 << "genre"
+                                 << "Rock\rstreaming=evil";
+}
+
+void IniFileTest::write_refusesEntriesThatWouldAddLines() {
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    TestFolder folder;
+    const QByteArray before("[Rock]\ngenre=Jazz\n");
+    folder.write("u.dat", before);
+    IniFile ini(folder.file("u.dat"));
+    QVERIFY_THROWS_EXCEPTION(IniWriteError, ini.WriteString(section, key, value));
+    // Refused as a whole even when the bad entry comes after good ones.
+    QVERIFY_THROWS_EXCEPTION(IniEntryError,
+                             ini.WriteStrings(section.contains(']') || section.contains('\n')
+                                                  ? section
+                                                  : QString("Rock"),
+                                              {{"language", "English"}, {key, value}}));
+    QCOMPARE(folder.read("u.dat"), before);
+    // The same keys without the fault go in one replacement, in order.
+    ini.WriteStrings("New", {{"genre", "Pop"}, {"bitrate", ""}, {"genre", "Rock"}});
+    QCOMPARE(folder.read("u.dat"), before + "[New]\ngenre=Rock\nbitrate=\n");
 }
 
 QTEST_GUILESS_MAIN(IniFileTest)
