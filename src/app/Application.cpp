@@ -2,6 +2,8 @@
 
 #include "SecondaryForms.h"
 #include "TForm1.h"
+#include "catalog/TForm3.h"
+#include "settings/TSettings.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -59,11 +61,9 @@ bool Application::start() {
     } else
         form1_->FormShow();
 
-    forms_.Form2 = new TForm2;
-    forms_.Form3 = shell("Form3", QStringLiteral("Remove Radio"),
-                         QStringLiteral("Removing stations is not available yet."));
-    forms_.Settings = shell("Settings", QStringLiteral("Settings"),
-                            QStringLiteral("The settings window is not available yet."));
+    forms_.Form2 = new TForm2(form1_.get());
+    forms_.Form3 = new TForm3;
+    forms_.Settings = new TSettings;
     forms_.Form5 = shell("Form5", QStringLiteral("Update"),
                          QStringLiteral("Checking for updates is not available yet."));
     forms_.Form6 =
@@ -73,8 +73,8 @@ bool Application::start() {
     forms_.Form10 =
         shell("Form10", QStringLiteral("Help"),
               QStringLiteral("Pick a station in the list and double-click it to listen."));
-    for (QWidget* w :
-         {forms_.Form3, forms_.Settings, forms_.Form5, forms_.Form6, forms_.Form9, forms_.Form10})
+    for (QWidget* w : {static_cast<QWidget*>(forms_.Form2), forms_.Settings, forms_.Form5,
+                       forms_.Form6, forms_.Form9, forms_.Form10})
         centre(w);
     form1_->setForms(&forms_);
     return true;

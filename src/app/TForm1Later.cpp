@@ -1,15 +1,11 @@
 // Commands whose windows and services are built by later work: recording,
-// favorites, the add and remove windows, song pictures and banners. They
+// song pictures and banners. They
 // exist now so that menus, timers and other windows can invoke them.
 
 #include "TForm1.h"
 
 namespace tolvane {
 
-void TForm1::Button4Click() {}
-void TForm1::Button5Click() {}
-void TForm1::Button6Click() {}
-void TForm1::Button7Click() {}
 void TForm1::Button13xClick() {}
 void TForm1::Button15Click() {}
 void TForm1::Button13Click() {}
