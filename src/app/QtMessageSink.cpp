@@ -7,10 +7,9 @@ namespace tolvane {
 
 namespace {
 
-// The owner is the active window, or the main window when none is active.
+// Every box is owned by the main window, whichever window is active, so it
+// comes up over the player and stays with it.
 QWidget* owner() {
-    if (QWidget* w = QApplication::activeWindow())
-        return w;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->objectName() == QLatin1String("Form1"))
             return w;

@@ -349,6 +349,10 @@ void TForm1::buildLayout() {
     ComboBox2->setEditable(true);
     ComboBox2->setInsertPolicy(QComboBox::NoInsert);
     ComboBox2->setAccessibleName(QStringLiteral("Genre"));
+    // A filter is exactly what the user typed: no completion into an entry,
+    // which would run a load for each completed text and rewrite the box.
+    ComboBox1->setCompleter(nullptr);
+    ComboBox2->setCompleter(nullptr);
     LanguageLabel->setBuddy(ComboBox1);
     GenreLabel->setBuddy(ComboBox2);
     catalog->addWidget(LanguageLabel, 0, 0, 1, 2);
@@ -371,11 +375,9 @@ void TForm1::buildLayout() {
     ListView1->setSortingEnabled(false);
     ListView1->setAlternatingRowColors(true);
     ListView1->header()->setSectionsMovable(false);
-    // The name column is 110 pixels at least and takes whatever room the
-    // list has beyond the three columns, so names are cut as late as can be.
+    // Columns start at 110, 50 and 80 pixels; the user may widen them.
     ListView1->header()->setStretchLastSection(false);
     ListView1->header()->setMinimumSectionSize(40);
-    ListView1->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     ListView1->setColumnWidth(0, 110);
     ListView1->setColumnWidth(1, 50);
     ListView1->setColumnWidth(2, 80);
@@ -679,8 +681,9 @@ void TForm1::connectControls() {
     connect(ComboBox2, &QComboBox::editTextChanged, this,
             guarded([this] { invoke(QStringLiteral("Button3")); }));
 
-    connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
-            guarded([this] { sListView1DblClick(); }));
+    // Mouse presses on the list's empty space are the window's own (see
+    // eventFilter), so a double click there acts on the row still selected.
+    ListView1->viewport()->installEventFilter(this);
     ListView1->installEventFilter(this);
     Edit2->installEventFilter(this);
     connect(searchbutton, &QPushButton::clicked, this, guarded([this] { FindStation(); }));
@@ -738,6 +741,20 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             runGuarded([this] { invoke(QStringLiteral("Run")); });
+            return true;
+        }
+        return false;
+    }
+    if (watched == ListView1->viewport()) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::MouseButtonDblClick) {
+            runGuarded([this] { sListView1DblClick(); });
+            return true;
+        }
+        // A click below the rows would clear the selection; it keeps it.
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease) &&
+            !ListView1->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid()) {
+            ListView1->setFocus(Qt::MouseFocusReason);
             return true;
         }
         return false;

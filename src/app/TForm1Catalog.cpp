@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
@@ -105,11 +106,19 @@ void TForm1::selectRow(int index, bool scroll) {
     QTreeWidgetItem* item = ListView1->topLevelItem(index);
     if (!item)
         return;
+    // Making a row current scrolls to it; unless asked, the list stays where
+    // the user left it.
+    const int top = ListView1->verticalScrollBar()->value();
+    const int left = ListView1->horizontalScrollBar()->value();
     ListView1->clearSelection();
     ListView1->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
     item->setSelected(true);
-    if (scroll)
+    if (scroll) {
         ListView1->scrollToItem(item, QAbstractItemView::EnsureVisible);
+    } else {
+        ListView1->verticalScrollBar()->setValue(top);
+        ListView1->horizontalScrollBar()->setValue(left);
+    }
     ListView1->setFocus();
 }
 
@@ -153,9 +162,13 @@ void TForm1::stepToStation(std::optional<int> (*step)(int selected, int rowCount
     invoke(QStringLiteral("Run"));
 }
 
-void TForm1::NextStation() { stepToStation(catalog::nextStationRow); }
+void TForm1::NextStation() {
+    stepToStation(catalog::nextStationRow);
+}
 
-void TForm1::PreviousStation() { stepToStation(catalog::previousStationRow); }
+void TForm1::PreviousStation() {
+    stepToStation(catalog::previousStationRow);
+}
 
 void TForm1::FindStation() {
     const int count = ListView1->topLevelItemCount();

@@ -1,14 +1,19 @@
 #include "AppFixture.h"
+#include "app/QtMessageSink.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QToolButton>
 #include <QtTest>
 
 using namespace tolvane;
 using tolvane::test::AppFixture;
+using tolvane::test::waitFor;
 
 namespace {
 
@@ -29,6 +34,10 @@ private slots:
     void nextAndPrevious_followSteppingRulesAndMakeRowCurrent();
     void search_stepsThroughMatchesThenFirstRow();
     void doubleClick_makesSelectedRowCurrentAndRuns();
+    void filterBoxes_typedWithFocus_oneLoadPerKeyAndTextAsTyped();
+    void steppingAndFailedSearch_keepTheScrollPosition();
+    void doubleClickBelowRows_actsOnSelectedRow();
+    void messageBoxes_areOwnedByTheMainWindow();
 };
 
 void MainWindowCatalogTest::typingInLanguageBox_loadsForEachEditAndMatchesExactly() {
@@ -184,6 +193,135 @@ void MainWindowCatalogTest::doubleClick_makesSelectedRowCurrentAndRuns() {
     QTest::keyClick(form.ListView1, Qt::Key_Return);
     QCOMPARE(runs.count(), 2);
     QCOMPARE(form.Edit3->text(), QString("Jazz Radio"));
+    f.quit();
+}
+
+void MainWindowCatalogTest::filterBoxes_typedWithFocus_oneLoadPerKeyAndTextAsTyped() {
+    AppFixture f;
+    f.installProgramFolder();
+    f.folder.write("settings/genre.dat", "German Pop\r\nRock\r\n");
+    QVERIFY(f.start());
+    TForm1& form = f.form();
+    form.Timer2->stop(); // the update window would take the activation
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QSignalSpy loads(form.command("Button3"), &QAction::triggered);
+    for (QComboBox* box : {form.ComboBox1, form.ComboBox2}) {
+        loads.clear();
+        box->setFocus();
+        QVERIFY(waitFor([&] { return box->hasFocus(); }));
+        box->lineEdit()->clear();
+        loads.clear();
+        QTest::keyClicks(box, box == form.ComboBox1 ? "Eng" : "ger");
+        QCOMPARE(loads.count(), 3);
+        QCOMPARE(box->currentText(), box == form.ComboBox1 ? QString("Eng") : QString("ger"));
+        // Enter and leaving the box keep the text as typed.
+        QTest::keyClick(box, Qt::Key_Return);
+        form.ListView1->setFocus();
+        QCOMPARE(box->currentText(), box == form.ComboBox1 ? QString("Eng") : QString("ger"));
+        QCOMPARE(loads.count(), 3);
+        QCOMPARE(f.listNames(), QStringList());
+        box->setCurrentIndex(box->count() - 1); // back to "All"
+    }
+    QCOMPARE(form.ListView1->columnWidth(0), 110);
+    QCOMPARE(form.ListView1->columnWidth(1), 50);
+    QCOMPARE(form.ListView1->columnWidth(2), 80);
+    f.quit();
+}
+
+void MainWindowCatalogTest::steppingAndFailedSearch_keepTheScrollPosition() {
+    AppFixture f;
+    QByteArray catalog;
+    for (int i = 0; i < 80; ++i)
+        catalog += QStringLiteral("[Station %1]\nstreaming=http://127.0.0.1:9/%1\n")
+                       .arg(i, 2, 10, QChar(u'0'))
+                       .toUtf8();
+    f.folder.write("radiolist.dat", catalog);
+    QVERIFY(f.start());
+    TForm1& form = f.form();
+    QScrollBar* bar = form.ListView1->verticalScrollBar();
+    QVERIFY(waitFor([&] { return bar->maximum() > 0; }));
+    form.ListView1->topLevelItem(0)->setSelected(true);
+    bar->setValue(0);
+    // Step well past the visible rows: the new row is selected, not shown.
+    for (int i = 0; i < 40; ++i)
+        form.next->click();
+    QCOMPARE(selectedRow(form), 40);
+    QCOMPARE(bar->value(), 0);
+    for (int i = 0; i < 5; ++i)
+        form.SpeedButton3->click();
+    QCOMPARE(selectedRow(form), 35);
+    QCOMPARE(bar->value(), 0);
+
+    // A search without a match selects the first row where the list stands;
+    // a match is scrolled to.
+    bar->setValue(bar->maximum());
+    form.Edit2->setText("nothing like it");
+    form.searchbutton->click();
+    QCOMPARE(selectedRow(form), 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    form.Edit2->setText("station 3");
+    form.searchbutton->click();
+    QCOMPARE(selectedRow(form), 30);
+    QVERIFY(form.ListView1->visualItemRect(form.ListView1->topLevelItem(30)).top() >= 0);
+    QVERIFY(bar->value() < bar->maximum());
+    f.quit();
+}
+
+void MainWindowCatalogTest::doubleClickBelowRows_actsOnSelectedRow() {
+    AppFixture f;
+    f.installProgramFolder();
+    QVERIFY(f.start());
+    TForm1& form = f.form();
+    QSignalSpy runs(form.command("Run"), &QAction::triggered);
+    QWidget* viewport = form.ListView1->viewport();
+    const QRect lastRow = form.ListView1->visualItemRect(form.ListView1->topLevelItem(2));
+    const QPoint below(lastRow.center().x(), lastRow.bottom() + 20);
+    QVERIFY(viewport->rect().contains(below));
+
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, below); // nothing selected
+    QCOMPARE(runs.count(), 0);
+    // A click on a row selects it; a click below keeps it selected.
+    QTest::mouseClick(viewport, Qt::LeftButton, {},
+                      form.ListView1->visualItemRect(form.ListView1->topLevelItem(1)).center());
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, below);
+    QCOMPARE(selectedRow(form), 1);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, below);
+    QCOMPARE(form.Edit3->text(), QString("Jazz Radio"));
+    QCOMPARE(form.Edit1->text(), QString("http://127.0.0.1:9/jazz"));
+    QCOMPARE(runs.count(), 1);
+    // A double click on a row (its first press selects it) acts once on it.
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, lastRow.center());
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, lastRow.center());
+    QCOMPARE(form.Edit3->text(), QString("Rock FM"));
+    QCOMPARE(runs.count(), 2);
+    f.quit();
+}
+
+void MainWindowCatalogTest::messageBoxes_areOwnedByTheMainWindow() {
+    AppFixture f;
+    f.installProgramFolder();
+    QVERIFY(f.start());
+    f.form().Timer2->stop();
+    QWidget* other = f.app->forms().Settings;
+    other->show();
+    other->activateWindow();
+    QVERIFY(waitFor([&] { return QApplication::activeWindow() == other; }));
+    QList<QWidget*> owners;
+    auto answer = [&] {
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                owners << box->parentWidget();
+                box->accept();
+            }
+        });
+    };
+    QtMessageSink sink;
+    answer();
+    sink.show({MessageKind::Information, "shown", {}});
+    answer();
+    sink.confirm("asked?", "Confirm", ConfirmButtons::OkCancel);
+    QCOMPARE(owners, QList<QWidget*>({&f.form(), &f.form()}));
     f.quit();
 }
 
