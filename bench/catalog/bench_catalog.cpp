@@ -4,6 +4,7 @@
 //
 //   bench_catalog [stations] [runs] [locale]     (defaults 50000 7 en_US)
 
+#include "GeneratedCatalog.h"
 #include "catalog/Catalog.h"
 
 #include <QCoreApplication>
@@ -21,34 +22,9 @@
 #include <vector>
 
 using namespace tolvane::catalog;
+using tolvane::bench::makeCatalog;
 
 namespace {
-
-const char* const Genres[] = {"Rock",    "Pop",   "Jazz", "Classical", "News",
-                              "Ambient", "Dance", "Talk", "Country",   "Hip Hop"};
-const char* const Languages[] = {"English", "German",  "French", "Spanish",
-                                 "Serbian", "Italian", "Dutch",  "Polish"};
-const char* const Words[] = {"Radio", "FM",   "Żar", "Café",  "Nord",  "Süd",    "Blue", "Wave",
-                             "Ñandú", "City", "Sky", "Åland", "Night", "Groove", "Čas"};
-
-QByteArray makeCatalog(int stations, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray out;
-    out.reserve(stations * 200);
-    for (int i = 0; i < stations; ++i) {
-        const char* w1 = Words[random.bounded(int(std::size(Words)))];
-        const char* w2 = Words[random.bounded(int(std::size(Words)))];
-        const QByteArray name = QByteArray(w1) + ' ' + w2 + ' ' + QByteArray::number(i);
-        out += '[' + name + "]\r\n";
-        out += QByteArray("genre=") + Genres[random.bounded(int(std::size(Genres)))] + "\r\n";
-        out +=
-            QByteArray("language=") + Languages[random.bounded(int(std::size(Languages)))] + "\r\n";
-        out += "website=https://station" + QByteArray::number(i) + ".example.org/\r\n";
-        out += "streaming=http://stream" + QByteArray::number(i) + ".example.org:8000/live\r\n";
-        out += "bitrate=" + QByteArray::number(64 + 32 * random.bounded(8)) + "\r\n\r\n";
-    }
-    return out;
-}
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
