@@ -1,6 +1,7 @@
 #include "TForm1.h"
 
 #include "Forms.h"
+#include "StationListView.h"
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
@@ -28,7 +29,6 @@
 #include <QSlider>
 #include <QSystemTrayIcon>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -360,19 +360,9 @@ void TForm1::buildLayout() {
     catalog->addWidget(ComboBox1, 1, 0, 1, 2);
     catalog->addWidget(ComboBox2, 1, 2, 1, 2);
 
-    ListView1 = new QTreeWidget(sPanel4);
+    ListView1 = new StationListView(sPanel4);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setAccessibleName(QStringLiteral("Stations"));
-    ListView1->setColumnCount(3);
-    ListView1->setHeaderLabels(
-        {QStringLiteral("Radio station name"), QStringLiteral("Bitrate"), QStringLiteral("Genre")});
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setSortingEnabled(false);
     ListView1->setAlternatingRowColors(true);
     ListView1->header()->setSectionsMovable(false);
     // Columns start at 110, 50 and 80 pixels; the user may widen them.

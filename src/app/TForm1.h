@@ -26,8 +26,6 @@ class QPushButton;
 class QSlider;
 class QSystemTrayIcon;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace tolvane::engine {
 class Engine;
@@ -42,6 +40,7 @@ struct StationRow;
 namespace tolvane {
 
 struct Forms;
+class StationListView;
 
 // One entry of the command table: a hidden command of the main window.
 struct CommandSpec {
@@ -192,7 +191,7 @@ public:
     QLabel* GenreLabel = nullptr;
     QComboBox* ComboBox1 = nullptr; // Language filter
     QComboBox* ComboBox2 = nullptr; // Genre filter
-    QTreeWidget* ListView1 = nullptr;
+    StationListView* ListView1 = nullptr;
     QPushButton* sButton14 = nullptr; // "Add"
     QPushButton* sButton12 = nullptr; // "Favorites"
     QLineEdit* Edit2 = nullptr;       // search box
@@ -257,7 +256,6 @@ private:
     void buildMenus();
     void buildTimers();
     void connectControls();
-    void selectRow(int index, bool scroll);
     // Makes the row `step` picks current, selects it and plays it.
     void stepToStation(std::optional<int> (*step)(int selected, int rowCount));
     void showRows(const QVector<catalog::StationRow>& rows);

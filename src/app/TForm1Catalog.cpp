@@ -3,6 +3,7 @@
 
 #include "TForm1.h"
 
+#include "StationListView.h"
 #include "catalog/Catalog.h"
 #include "common/IniFile.h"
 #include "common/Messages.h"
@@ -10,18 +11,11 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QScrollBar>
 #include <QSignalBlocker>
-#include <QTreeWidget>
 
 namespace tolvane {
 
 namespace {
-
-int selectedIndex(const QTreeWidget* list) {
-    const QList<QTreeWidgetItem*> selected = list->selectedItems();
-    return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.first());
-}
 
 catalog::Filter boxFilter(const QComboBox* language, const QComboBox* genre) {
     return catalog::Filter::fromBoxTexts(language->currentText(), genre->currentText());
@@ -30,14 +24,7 @@ catalog::Filter boxFilter(const QComboBox* language, const QComboBox* genre) {
 } // namespace
 
 void TForm1::showRows(const QVector<catalog::StationRow>& rows) {
-    ListView1->setUpdatesEnabled(false);
-    ListView1->clear();
-    QList<QTreeWidgetItem*> items;
-    items.reserve(rows.size());
-    for (const catalog::StationRow& row : rows)
-        items << new QTreeWidgetItem(QStringList{row.name, row.bitrate, row.genre});
-    ListView1->addTopLevelItems(items);
-    ListView1->setUpdatesEnabled(true);
+    ListView1->setRows(rows);
 }
 
 void TForm1::fillFilterBoxes(const QStringList& languages, const QStringList& genres) {
@@ -69,14 +56,9 @@ void TForm1::Button3Click() {
 void TForm1::duplicatesClick() {
     // The list as it stands, sorted and without repeated names; values come
     // from the working catalog.
-    if (ListView1->topLevelItemCount() < 2)
+    const QVector<catalog::StationRow>& rows = ListView1->stations().rows();
+    if (rows.size() < 2)
         return;
-    QVector<catalog::StationRow> rows;
-    rows.reserve(ListView1->topLevelItemCount());
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = ListView1->topLevelItem(i);
-        rows.push_back({item->text(0), item->text(1), item->text(2)});
-    }
     IniFile working(ProgramPath(catalog::WorkingCatalogFile));
     showRows(catalog::sortAndDropRepeats(rows, working.document()));
 }
@@ -102,26 +84,6 @@ void TForm1::Button8Click() {
     ComboBox2->setCurrentIndex(genreAt);
 }
 
-void TForm1::selectRow(int index, bool scroll) {
-    QTreeWidgetItem* item = ListView1->topLevelItem(index);
-    if (!item)
-        return;
-    // Making a row current scrolls to it; unless asked, the list stays where
-    // the user left it.
-    const int top = ListView1->verticalScrollBar()->value();
-    const int left = ListView1->horizontalScrollBar()->value();
-    ListView1->clearSelection();
-    ListView1->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
-    item->setSelected(true);
-    if (scroll) {
-        ListView1->scrollToItem(item, QAbstractItemView::EnsureVisible);
-    } else {
-        ListView1->verticalScrollBar()->setValue(top);
-        ListView1->horizontalScrollBar()->setValue(left);
-    }
-    ListView1->setFocus();
-}
-
 namespace {
 
 // Makes a row the current station: its stream URL and website come from
@@ -138,14 +100,14 @@ void makeCurrent(TForm1& form, const QString& name) {
 void TForm1::UseSelectedStation() {
     if (!catalog::workingCatalogExists())
         return;
-    const int row = selectedIndex(ListView1);
+    const int row = ListView1->selectedRow();
     if (row < 0)
         return;
-    makeCurrent(*this, ListView1->topLevelItem(row)->text(0));
+    makeCurrent(*this, ListView1->name(row));
 }
 
 void TForm1::sListView1DblClick() {
-    if (!catalog::workingCatalogExists() || selectedIndex(ListView1) < 0)
+    if (!catalog::workingCatalogExists() || ListView1->selectedRow() < 0)
         return;
     UseSelectedStation();
     invoke(QStringLiteral("Run"));
@@ -154,11 +116,13 @@ void TForm1::sListView1DblClick() {
 void TForm1::stepToStation(std::optional<int> (*step)(int selected, int rowCount)) {
     if (!catalog::workingCatalogExists())
         return;
-    const auto row = step(selectedIndex(ListView1), ListView1->topLevelItemCount());
+    const auto row = step(ListView1->selectedRow(), ListView1->rowCount());
     if (!row)
         return;
-    makeCurrent(*this, ListView1->topLevelItem(*row)->text(0));
-    selectRow(*row, false); // selected and focused, but not scrolled to
+    makeCurrent(*this, ListView1->name(*row));
+    // Selected and focused, but not scrolled to.
+    ListView1->selectOnly(*row, false);
+    ListView1->setFocus();
     invoke(QStringLiteral("Run"));
 }
 
@@ -171,17 +135,18 @@ void TForm1::PreviousStation() {
 }
 
 void TForm1::FindStation() {
-    const int count = ListView1->topLevelItemCount();
-    if (count == 0)
+    const QVector<catalog::StationRow>& rows = ListView1->stations().rows();
+    if (rows.isEmpty())
         return;
     QStringList captions;
-    captions.reserve(count);
-    for (int i = 0; i < count; ++i)
-        captions << ListView1->topLevelItem(i)->text(0);
-    if (const auto row = catalog::findStationRow(captions, selectedIndex(ListView1), Edit2->text()))
-        selectRow(*row, true);
-    else
-        selectRow(0, false);
+    captions.reserve(rows.size());
+    for (const catalog::StationRow& row : rows)
+        captions << row.name;
+    const auto match = catalog::findStationRow(captions, ListView1->selectedRow(), Edit2->text());
+    // A match is scrolled to; without one the first row is selected where
+    // the list stands.
+    ListView1->selectOnly(match.value_or(0), match.has_value());
+    ListView1->setFocus();
 }
 
 } // namespace tolvane

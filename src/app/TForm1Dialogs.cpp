@@ -4,6 +4,7 @@
 #include "TForm1.h"
 
 #include "Forms.h"
+#include "StationListView.h"
 #include "catalog/Catalog.h"
 #include "catalog/StationEdits.h"
 #include "catalog/TForm2.h"
@@ -11,14 +12,13 @@
 #include "common/Messages.h"
 
 #include <QLineEdit>
-#include <QTreeWidget>
 
 namespace tolvane {
 
 void TForm1::Button4Click() {
-    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
-    if (!selected.isEmpty() && catalog::workingCatalogExists()) {
-        const QString name = selected.first()->text(0);
+    const int row = ListView1->selectedRow();
+    if (row >= 0 && catalog::workingCatalogExists()) {
+        const QString name = ListView1->name(row);
         // A row the working catalog lacks (a listed favorite that left the
         // catalog) would copy empty values over the favorite: refuse it.
         if (catalog::addFavorite(name))

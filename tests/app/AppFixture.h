@@ -7,8 +7,8 @@
 #include "app/Application.h"
 #include "app/TForm1.h"
 
+#include "app/StationListView.h"
 #include <QFile>
-#include <QTreeWidget>
 
 #include <memory>
 
@@ -75,7 +75,7 @@ struct AppFixture {
 
     QStringList listNames() {
         QStringList names;
-        QTreeWidget* list = form().ListView1;
+        StationListView* list = form().ListView1;
         for (int i = 0; i < list->topLevelItemCount(); ++i)
             names << list->topLevelItem(i)->text(0);
         return names;

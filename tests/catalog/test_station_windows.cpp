@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 using namespace tolvane;
@@ -17,7 +18,8 @@ using namespace tolvane::test;
 
 namespace {
 
-void selectByName(QTreeWidget* list, const QString& name) {
+// Works on the main list and on the Remove Radio window's.
+template <typename List> void selectByName(List* list, const QString& name) {
     list->clearSelection();
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         if (list->topLevelItem(i)->text(0) == name)
@@ -25,10 +27,10 @@ void selectByName(QTreeWidget* list, const QString& name) {
     }
 }
 
-QStringList rowTexts(QTreeWidget* list) {
+template <typename List> QStringList rowTexts(List* list) {
     QStringList rows;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = list->topLevelItem(i);
+        const auto* item = list->topLevelItem(i);
         rows << item->text(0) + u'|' + item->text(1) + u'|' + item->text(2);
     }
     return rows;

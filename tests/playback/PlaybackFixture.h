@@ -136,7 +136,7 @@ struct PlaybackFixture : AppFixture {
     }
 
     int selectRow(const QString& name) {
-        QTreeWidget* list = form().ListView1;
+        StationListView* list = form().ListView1;
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
             if (list->topLevelItem(i)->text(0) == name) {
                 list->clearSelection();
