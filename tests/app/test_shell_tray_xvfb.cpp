@@ -4,6 +4,7 @@
 // Skipped when Xvfb or trayer is not installed.
 
 #include "AppFixture.h"
+#include "XvfbDesktop.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -11,82 +12,11 @@
 #include <QSystemTrayIcon>
 #include <QtTest>
 
-#include <csignal>
-#include <cstdlib>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace tolvane;
 using tolvane::test::AppFixture;
+using tolvane::test::Desktop;
 
 namespace {
-
-// A child process ended by SIGTERM and reaped when the object goes.
-struct Child {
-    pid_t pid = -1;
-    void stop() {
-        if (pid <= 0)
-            return;
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-    ~Child() { stop(); }
-};
-
-// Xvfb on a free display number, and trayer as its notification area. It
-// must outlive the QApplication that connects to it.
-class Desktop {
-public:
-    Desktop() {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        xvfb_.pid = fork();
-        if (xvfb_.pid == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        // Xvfb writes the display number it took once it accepts clients.
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (number.empty())
-            return;
-        display_ = ":" + number;
-        setenv("DISPLAY", display_.c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        // The icon goes through the X notification-area protocol, not a
-        // session bus that may belong to someone else's desktop.
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        trayer_.pid = fork();
-        if (trayer_.pid == 0) {
-            execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
-                   "--width", "120", "--heighttype", "pixel", "--height", "28",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ready_ = trayer_.pid > 0;
-    }
-    ~Desktop() {
-        trayer_.stop();
-        xvfb_.stop();
-    }
-    bool ready() const { return ready_; }
-    void removeNotificationArea() { trayer_.stop(); }
-
-private:
-    Child xvfb_, trayer_;
-    std::string display_;
-    bool ready_ = false;
-};
 
 Desktop* desktop = nullptr;
 
