@@ -7,6 +7,7 @@
 #include "common/Paths.h"
 #include "online/WebService.h"
 #include "playback/engine/Engine.h"
+#include "recording/Recorder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -660,7 +661,7 @@ void TForm1::connectControls() {
     connect(SpeedButton3, &QToolButton::clicked, this, guarded([this] { PreviousStation(); }));
     connect(play, &QToolButton::clicked, this, guarded([this] { playClick(); }));
     connect(stop, &QToolButton::clicked, this, guarded([this] { stopClick(); }));
-    connect(SpeedButton2, &QToolButton::clicked, this, guarded([this] { SpeedButton2Click(); }));
+    connect(SpeedButton2, &QToolButton::clicked, this, guarded([this] { sButton3Click(); }));
     connect(next, &QToolButton::clicked, this, guarded([this] { NextStation(); }));
     connect(mute, &QToolButton::clicked, this, guarded([this] { muteClick(); }));
     connect(TrackBar1, &QSlider::valueChanged, this, guarded([this] { TrackBar1Change(); }));

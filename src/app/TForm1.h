@@ -36,6 +36,9 @@ class StreamOpener;
 namespace tolvane::catalog {
 struct StationRow;
 }
+namespace tolvane::recording {
+class Recorder;
+}
 
 namespace tolvane {
 
@@ -123,7 +126,8 @@ public:
     void Button15Click();
     void Button13Click();
     void Button16Click();
-    void SpeedButton2Click();
+    // The record command: starts or stops a recording of the current stream.
+    void sButton3Click();
     void Timer4Timer();
     void Timer5Timer();
     void Timer6Timer();
@@ -251,6 +255,9 @@ private:
     void startPlayback();
     // Stops the stream opener's workers before the engine is released.
     void shutdownPlayback();
+    void startRecording(const QString& recordingFolder);
+    void stopRecording(const QString& recordingFolder);
+    recording::Recorder& recorder();
     void buildLayout();
     void buildCommands();
     void buildMenus();
@@ -276,6 +283,7 @@ private:
         void operator()(PlaybackParts* parts) const;
     };
     std::unique_ptr<PlaybackParts, PlaybackPartsDeleter> playback_;
+    std::unique_ptr<recording::Recorder> recorder_;
 };
 
 } // namespace tolvane

@@ -17,6 +17,7 @@
 #include "playback/StreamOpener.h"
 #include "playback/engine/Engine.h"
 #include "playback/mixer/MasterVolume.h"
+#include "recording/SongSplit.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -25,7 +26,6 @@
 #include <QProgressBar>
 #include <QSlider>
 
-#include <climits>
 
 namespace tolvane {
 
@@ -38,15 +38,6 @@ constexpr int WorkerShutdownMs = 5000;
 
 // The width of the song-info popup's label before it is shown.
 constexpr int SongTipLabelWidth = 121;
-
-// A split timer's interval: whole seconds from the settings file, strictly
-// converted (a value that is no whole number ends the song change with the
-// usual error), as milliseconds. Values too large for a timer are held at
-// the longest interval it can take; a negative one never ticks.
-int splitIntervalMs(const QString& seconds) {
-    const qint64 ms = static_cast<qint64>(StrToInt(seconds)) * 1000;
-    return static_cast<int>(std::clamp<qint64>(ms, 0, INT_MAX));
-}
 
 // Triggers a window's hidden command, an action or a button of that name.
 void invokeCommand(QWidget* window, const char* name) {
@@ -127,7 +118,7 @@ void TForm1::shutdownPlayback() {
 
 void TForm1::RunClick() {
     if (IsRecording)
-        SpeedButton2Click();
+        sButton3Click();
     if (Edit1->text().isEmpty() && !TestStreamUrl().isEmpty())
         Edit1->setText(TestStreamUrl());
     if (Edit1->text().isEmpty()) {
@@ -207,9 +198,9 @@ void TForm1::Edit5Change() {
     }
 
     // 4. Arm the split of a running recording at the song change.
-    if (IsRecording && separate == QLatin1String("true")) {
-        Timer4->setInterval(splitIntervalMs(interval));
-        Timer6->setInterval(splitIntervalMs(interval2));
+    if (recording::splitArms(IsRecording, separate)) {
+        Timer4->setInterval(recording::splitDelayMs(interval));
+        Timer6->setInterval(recording::splitDelayMs(interval2));
         Timer4->start();
     }
 

@@ -154,7 +154,7 @@ void TForm1::reloadClick() {
 
 void TForm1::FormClose() {
     if (IsRecording)
-        SpeedButton2Click();
+        sButton3Click();
     Timer8->stop();
 }
 

@@ -309,7 +309,7 @@ void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url) {
     // 2. Free the stream opened last.
     {
         DWORD previous = 0;
-        if (!whileCurrent(gen, [&] { previous = currentStream.load(); }))
+        if (!whileCurrent(gen, [&] { previous = currentStream.exchange(0); }))
             return;
         freeStream(previous);
     }

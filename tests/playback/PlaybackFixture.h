@@ -83,6 +83,7 @@ struct PlaybackFixture : AppFixture {
     struct Station {
         QString name;
         std::string path;
+        QString url = {}; // instead of the server's `path`, a station elsewhere
     };
 
     // Starts the server and the player with a catalog of these stations.
@@ -94,7 +95,8 @@ struct PlaybackFixture : AppFixture {
         for (const Station& s : stations) {
             catalog += "[" + s.name.toUtf8() + "]\r\ngenre=Jazz\r\nlanguage=English\r\n" +
                        "website=http://" + s.path.substr(1).c_str() + ".example\r\n" +
-                       "streaming=" + url(s.path).toUtf8() + "\r\nbitrate=128\r\n\r\n";
+                       "streaming=" + (s.url.isEmpty() ? url(s.path) : s.url).toUtf8() +
+                       "\r\nbitrate=128\r\n\r\n";
         }
         folder.write("radiolist.dat", catalog);
         folder.write("settings/language.dat", "English\r\n");

@@ -1,0 +1,87 @@
+// The record command and the automatic split at song changes. The recorder
+// itself (encoder, file names, filing) lives in the recording library; the
+// window holds IsRecording, the button and the two split timers.
+
+#include "TForm1.h"
+
+#include "common/IniFile.h"
+#include "common/Messages.h"
+#include "common/Paths.h"
+#include "recording/Recorder.h"
+
+#include <QLineEdit>
+#include <QToolButton>
+
+namespace tolvane {
+
+namespace {
+
+const QString SettingsFile = QStringLiteral("\\settings\\settings.dat");
+
+// The user's recording folder from the settings file; empty for the default.
+QString recordingFolderSetting() {
+    if (!ProgramFileExists(SettingsFile))
+        return QString();
+    return IniFile(ProgramPath(SettingsFile))
+        .ReadString(QStringLiteral("record"), QStringLiteral("recdir"));
+}
+
+// The button shows "rec" or "..."; a screen reader says the same.
+void setRecordCaption(QToolButton* button, const QString& caption) {
+    button->setText(caption);
+    button->setAccessibleName(caption);
+}
+
+} // namespace
+
+recording::Recorder& TForm1::recorder() {
+    if (!recorder_)
+        recorder_ = std::make_unique<recording::Recorder>(engine_);
+    return *recorder_;
+}
+
+void TForm1::sButton3Click() {
+    const QString recordingFolder = recordingFolderSetting();
+    if (CurrentStream.load() == 0 || Edit3->text().isEmpty()) {
+        ShowMessage(QStringLiteral("No active radio station!"));
+        return;
+    }
+    IsRecording = !IsRecording;
+    if (IsRecording)
+        startRecording(recordingFolder);
+    else
+        stopRecording(recordingFolder);
+}
+
+void TForm1::startRecording(const QString& recordingFolder) {
+    Edit6->setText(SongTitle());
+    setRecordCaption(SpeedButton2, QStringLiteral("..."));
+    const recording::Recorder::StartResult started =
+        recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder);
+    if (!started.started) {
+        IsRecording = false;
+        setRecordCaption(SpeedButton2, QStringLiteral("rec"));
+    }
+    if (!started.message.isEmpty())
+        ShowMessage(started.message);
+}
+
+void TForm1::stopRecording(const QString& recordingFolder) {
+    setRecordCaption(SpeedButton2, QStringLiteral("rec"));
+    const recording::Recorder::StopResult stopped = recorder().stop(recordingFolder, Edit6->text());
+    if (!stopped.message.isEmpty())
+        ShowMessage(stopped.message);
+}
+
+void TForm1::Timer4Timer() {
+    sButton3Click();
+    Timer6->start();
+    Timer4->stop();
+}
+
+void TForm1::Timer6Timer() {
+    sButton3Click();
+    Timer6->stop();
+}
+
+} // namespace tolvane

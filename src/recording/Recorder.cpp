@@ -1,0 +1,105 @@
+#include "Recorder.h"
+
+#include "playback/engine/Engine.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace tolvane::recording {
+
+namespace {
+
+// The name a recording left behind by an earlier session is kept under.
+const QString RecoveredName = QStringLiteral("Recovered recording");
+
+QString nativePath(const QString& path) {
+    return QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
+} // namespace
+
+QString Recorder::defaultRoot() {
+    return QDir::current().filePath(QString::fromLatin1(DefaultRootName));
+}
+
+QString Recorder::temporaryFile() {
+    return QDir::current().filePath(QString::fromLatin1(TemporaryFileName));
+}
+
+QString Recorder::recordingRoot(const QString& recordingFolder) {
+    if (recordingFolder.isEmpty())
+        return defaultRoot();
+    return QDir::cleanPath(QDir::current().filePath(recordingFolder));
+}
+
+QString Recorder::stationFolder(const QString& recordingFolder, const QString& station) {
+    QString name = safeFileName(station);
+    if (name.isEmpty())
+        name = QStringLiteral("_");
+    return QDir(recordingRoot(recordingFolder)).filePath(fittedName(name, QString()));
+}
+
+Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& station,
+                                      const QString& recordingFolder) {
+    StartResult result;
+    QDir().mkpath(defaultRoot());
+
+    // The encoder writes a fresh temporary file: one still there is a
+    // recording an earlier session could not file (the player was killed,
+    // or the disk refused it). It is kept under a name of its own first.
+    if (QFileInfo::exists(temporaryFile())) {
+        const Filing kept = fileRecording(temporaryFile(), RecoveredName, {defaultRoot()});
+        if (!kept.filed) {
+            result.message = QStringLiteral("An earlier recording is still in \"%1\" and could "
+                                            "not be moved. Move it away to record again.")
+                                 .arg(nativePath(temporaryFile()));
+            return result;
+        }
+        result.message = QStringLiteral("A recording left by an earlier session was kept as "
+                                        "\"%1\".")
+                             .arg(nativePath(kept.path));
+    }
+
+    QDir().mkpath(stationFolder(recordingFolder, station));
+    encoder_ =
+        engine_.Encode_Start(stream, EncoderCommandLine, engine::ENCODE_AUTOFREE, nullptr, nullptr);
+    if (encoder_ == 0) {
+        result.message = QStringLiteral("Recording could not start: the MP3 encoder \"%1\" is "
+                                        "missing or cannot be run.")
+                             .arg(QString::fromLatin1(EncoderProgram));
+        return result;
+    }
+    station_ = station;
+    result.started = true;
+    return result;
+}
+
+Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QString& title) {
+    StopResult result;
+    if (encoder_ != 0)
+        engine_.Encode_Stop(encoder_); // returns once the encoder has exited
+    encoder_ = 0;
+    const QString station = std::exchange(station_, QString());
+    if (!QFileInfo::exists(temporaryFile()))
+        return result;
+    result.recorded = true;
+
+    QStringList folders{stationFolder(recordingFolder, station)};
+    for (const QString& fallback : {stationFolder(QString(), station), defaultRoot()}) {
+        if (!folders.contains(fallback))
+            folders << fallback;
+    }
+    result.filing = fileRecording(temporaryFile(), title, folders);
+    if (!result.filing.filed) {
+        result.message = QStringLiteral("The recording could not be filed; it was kept as "
+                                        "\"%1\".")
+                             .arg(nativePath(result.filing.path));
+    } else if (!result.filing.asPlanned) {
+        result.message = QStringLiteral("The recording could not be saved in \"%1\"; it was "
+                                        "saved as \"%2\".")
+                             .arg(nativePath(folders.first()), nativePath(result.filing.path));
+    }
+    return result;
+}
+
+} // namespace tolvane::recording

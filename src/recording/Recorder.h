@@ -1,0 +1,68 @@
+#pragma once
+// One recording at a time of a playing stream: the engine feeds the stream's
+// audio to the encoder program, which writes the temporary file; stopping
+// waits for the encoder to finish and files the temporary file into the
+// station's folder under the title the recording started with.
+//
+// The recorder remembers the stream's encoder and the station it recorded,
+// so a recording stopped after another station became current is filed
+// under the station that was heard. User-interface thread only.
+
+#include "RecordingFiles.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace tolvane::engine {
+class Engine;
+}
+
+namespace tolvane::recording {
+
+class Recorder {
+public:
+    explicit Recorder(engine::Engine& engine) : engine_(engine) {}
+
+    struct StartResult {
+        bool started = false;
+        // For the user: why recording did not start, or what happened to a
+        // recording an earlier session left behind. Empty when nothing is
+        // to be said.
+        QString message;
+    };
+    struct StopResult {
+        bool recorded = false; // the encoder wrote a file
+        Filing filing;
+        // For the user when the recording is not where it was meant to go.
+        QString message;
+    };
+
+    // Starts the encoder on `stream` for `station`. `recordingFolder` is the
+    // user's folder (empty: the default root); the station's folder is made
+    // there now, with its parents.
+    StartResult start(std::uint32_t stream, const QString& station, const QString& recordingFolder);
+    // Stops the encoder (returns once it has finished) and files its file
+    // as `title` (empty: a numbered name) into the station's folder under
+    // `recordingFolder`; when that folder cannot take it, into the default
+    // root's folder of the station, or the default root itself.
+    StopResult stop(const QString& recordingFolder, const QString& title);
+
+    // The station the running recording is filed under.
+    const QString& station() const { return station_; }
+
+    // Paths under the current directory at the moment of the call.
+    static QString defaultRoot();
+    static QString temporaryFile();
+    // The user's recording folder, or the default root when it is empty; a
+    // relative folder is taken from the current directory.
+    static QString recordingRoot(const QString& recordingFolder);
+    static QString stationFolder(const QString& recordingFolder, const QString& station);
+
+private:
+    engine::Engine& engine_;
+    std::uint32_t encoder_ = 0;
+    QString station_;
+};
+
+} // namespace tolvane::recording

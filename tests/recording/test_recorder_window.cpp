@@ -1,0 +1,355 @@
+// Recording through the real main window: the "rec" button, the encoder
+// program fed by the engine on its null output, filing under the station
+// and the song, and the automatic split at song changes.
+
+#include "../playback/PlaybackFixture.h"
+#include "IcecastServer.h"
+#include "recording/Recorder.h"
+
+#include <QAccessible>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace tolvane;
+using namespace tolvane::test;
+
+namespace {
+
+// What ffprobe says the file lasts, in seconds; negative when it cannot tell.
+double durationSeconds(const QString& path) {
+    QProcess probe;
+    probe.start(QStringLiteral("ffprobe"),
+                {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
+    if (!probe.waitForFinished(30000))
+        return -1;
+    bool ok = false;
+    const double seconds = probe.readAllStandardOutput().trimmed().toDouble(&ok);
+    return ok ? seconds : -1;
+}
+
+// What ffmpeg reports while decoding the whole file (empty: it decodes cleanly).
+QString decodeErrors(const QString& path) {
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "null", "-"});
+    if (!ffmpeg.waitForFinished(60000))
+        return QStringLiteral("ffmpeg did not finish");
+    return QString::fromUtf8(ffmpeg.readAllStandardError()) +
+           (ffmpeg.exitCode() != 0 ? QStringLiteral("exit %1").arg(ffmpeg.exitCode()) : QString());
+}
+
+struct RecorderFixture : PlaybackFixture {
+    bool startRecorderPlayer(const QString& icecastUrl = {}) {
+        if (!startPlayer({{QStringLiteral("Jazz FM"), "/jazz"},
+                          {QStringLiteral("Rock FM"), "/rock"},
+                          {QStringLiteral("Icecast FM"), "/icecast", icecastUrl}}))
+            return false;
+        // Paced as a station sends, after a burst; a title every half second.
+        server.setRoute("/jazz", audio(16000, 64 * 1024));
+        server.setRoute("/rock", audio(16000, 64 * 1024));
+        QDir().mkpath(folder.file("system"));
+        return QFile::link(QStringLiteral("/usr/bin/lame"), folder.file("system/lame"));
+    }
+
+    // Plays a station of the list and waits until it plays.
+    bool play(const QString& name, const QString& stationName = QStringLiteral("Loopback Radio")) {
+        selectRow(name);
+        form().sListView1DblClick();
+        return waitFor([&] { return form().Label4->text() == stationName; }, 20000) &&
+               workersDone() && waitFor([&] { return playing(form().CurrentStream.load()); });
+    }
+
+    bool waitForTitle(const QString& title) {
+        return waitFor([&] { return form().SongTitle() == title; }, 15000);
+    }
+
+    void press() { form().SpeedButton2->click(); }
+    QString caption() { return form().SpeedButton2->text(); }
+
+    QStringList filed(const QString& station) {
+        return QDir(folder.file("Recorded/" + station)).entryList(QDir::Files, QDir::Name);
+    }
+    bool temporaryGone() { return !QFileInfo::exists(recording::Recorder::temporaryFile()); }
+};
+
+// The accessible name a screen reader reads for a control.
+QString accessibleName(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QString();
+}
+
+} // namespace
+
+class RecorderWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void record_filesTheSongWholeUnderStationAndTitle();
+    void record_untitledGetNumbersAndAFreedNumberIsReused();
+    void record_stoppedByAnotherStation_isFiledUnderTheStationHeard();
+    void record_userFolderWithMissingParents_isCreatedWhole();
+    void record_leftoverOfAKilledSession_isKeptNotOverwritten();
+    void record_encoderMissing_saysSoAndStaysIdle();
+    void record_withoutStream_saysNoActiveStation();
+    void split_cutsAtIntervalAndRestartsAfterInterval2();
+    void split_secondSongChangeWithinDelay_doesNotPostponeTheCut();
+    void split_icecastStation_givesOneCleanFilePerSong();
+
+private:
+    std::unique_ptr<RecorderFixture> f;
+};
+
+void RecorderWindowTest::init() {
+    f = std::make_unique<RecorderFixture>();
+    QVERIFY(f->startRecorderPlayer());
+}
+
+void RecorderWindowTest::cleanup() {
+    if (f && f->app)
+        f->timedQuit();
+    f.reset();
+}
+
+void RecorderWindowTest::record_filesTheSongWholeUnderStationAndTitle() {
+    f->server.setTitle("Artist - Song");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(QStringLiteral("Artist - Song")));
+
+    QElapsedTimer clock;
+    f->press();
+    clock.start();
+    QVERIFY(f->form().IsRecording);
+    QCOMPARE(f->caption(), QStringLiteral("..."));
+    QCOMPARE(accessibleName(f->form().SpeedButton2), QStringLiteral("..."));
+    QTest::qWait(3000);
+    const double recorded = clock.elapsed() / 1000.0;
+    f->press();
+    QVERIFY(!f->form().IsRecording);
+    QCOMPARE(f->caption(), QStringLiteral("rec"));
+    QCOMPARE(accessibleName(f->form().SpeedButton2), QStringLiteral("rec"));
+
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Artist - Song.mp3"});
+    QVERIFY(f->temporaryGone());
+    const QString file = f->folder.file("Recorded/Jazz FM/Artist - Song.mp3");
+    const double duration = durationSeconds(file);
+    QVERIFY2(
+        qAbs(duration - recorded) < 0.5,
+        qPrintable(QStringLiteral("%1 s recorded, %2 s in the file").arg(recorded).arg(duration)));
+    QCOMPARE(decodeErrors(file), QString());
+    QVERIFY(f->messages.texts().isEmpty());
+
+    // The same song again: filed beside the first, which keeps its content.
+    const QByteArray first = f->folder.read("Recorded/Jazz FM/Artist - Song.mp3");
+    f->press();
+    QTest::qWait(500);
+    f->press();
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")),
+             (QStringList{"Artist - Song (2).mp3", "Artist - Song.mp3"}));
+    QCOMPARE(f->folder.read("Recorded/Jazz FM/Artist - Song.mp3"), first);
+}
+
+void RecorderWindowTest::record_untitledGetNumbersAndAFreedNumberIsReused() {
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QCOMPARE(f->form().SongTitle(), QString());
+    auto recordOnce = [&] {
+        f->press();
+        QTest::qWait(300);
+        f->press();
+    };
+    for (int i = 0; i < 3; ++i)
+        recordOnce();
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")),
+             (QStringList{"Recorded_0.mp3", "Recorded_1.mp3", "Recorded_2.mp3"}));
+    QVERIFY(QFile::remove(f->folder.file("Recorded/Jazz FM/Recorded_0.mp3")));
+    recordOnce();
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")),
+             (QStringList{"Recorded_0.mp3", "Recorded_1.mp3", "Recorded_2.mp3"}));
+}
+
+void RecorderWindowTest::record_stoppedByAnotherStation_isFiledUnderTheStationHeard() {
+    f->server.setTitle("Jazz Song");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(QStringLiteral("Jazz Song")));
+    f->press();
+    QTest::qWait(500);
+    QVERIFY(f->play(QStringLiteral("Rock FM")));
+    QVERIFY(!f->form().IsRecording);
+    QCOMPARE(f->caption(), QStringLiteral("rec"));
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Jazz Song.mp3"});
+    QVERIFY(!QFileInfo::exists(f->folder.file("Recorded/Rock FM")));
+}
+
+void RecorderWindowTest::record_userFolderWithMissingParents_isCreatedWhole() {
+    const QString music = f->folder.file("home/Music/Radio recordings");
+    f->folder.write("settings/settings.dat", "[record]\r\nrecdir=" + music.toUtf8() + "\r\n");
+    f->server.setTitle("A/B: C?");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(QStringLiteral("A/B: C?")));
+    f->press();
+    QTest::qWait(500);
+    f->press();
+    QCOMPARE(QDir(music + "/Jazz FM").entryList(QDir::Files), QStringList{"A_B: C?.mp3"});
+    QVERIFY(f->temporaryGone());
+    QVERIFY(f->messages.texts().isEmpty());
+}
+
+void RecorderWindowTest::record_leftoverOfAKilledSession_isKeptNotOverwritten() {
+    f->folder.write("Recorded/Recording.mp3", "audio of a session that was killed");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    f->press();
+    QVERIFY(f->form().IsRecording);
+    QCOMPARE(f->folder.read("Recorded/Recovered recording.mp3"),
+             QByteArray("audio of a session that was killed"));
+    QCOMPARE(f->messages.texts().size(), 1);
+    QVERIFY(f->messages.texts().first().contains(QStringLiteral("Recovered recording.mp3")));
+    QTest::qWait(300);
+    f->press();
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Recorded_0.mp3"});
+}
+
+void RecorderWindowTest::record_encoderMissing_saysSoAndStaysIdle() {
+    QVERIFY(QFile::remove(f->folder.file("system/lame")));
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    f->press();
+    QVERIFY(!f->form().IsRecording);
+    QCOMPARE(f->caption(), QStringLiteral("rec"));
+    QCOMPARE(f->messages.texts().size(), 1);
+    QVERIFY2(f->messages.texts().first().contains(QStringLiteral("\"system/lame\"")),
+             qPrintable(f->messages.texts().first()));
+    // Once the encoder is back, the next press records.
+    QVERIFY(QFile::link(QStringLiteral("/usr/bin/lame"), f->folder.file("system/lame")));
+    f->press();
+    QVERIFY(f->form().IsRecording);
+    QTest::qWait(300);
+    f->press();
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Recorded_0.mp3"});
+}
+
+void RecorderWindowTest::record_withoutStream_saysNoActiveStation() {
+    const QString noStation = QStringLiteral("No active radio station!");
+    f->press();
+    QCOMPARE(f->messages.texts(), QStringList{noStation});
+    QCOMPARE(f->caption(), QStringLiteral("rec"));
+
+    // A station that was played, then one that failed to open: nothing is
+    // current any more, so nothing can be recorded.
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    f->server.setRoute("/rock", StreamRoute::error(404));
+    f->selectRow(QStringLiteral("Rock FM"));
+    f->form().sListView1DblClick();
+    QVERIFY(
+        waitFor([&] { return f->form().Label4->text() == QLatin1String("not playing"); }, 20000));
+    QVERIFY(f->workersDone());
+    QCOMPARE(f->form().CurrentStream.load(), 0u);
+    f->messages.clear();
+    f->press();
+    QCOMPARE(f->messages.texts(), (QStringList{noStation}));
+    QVERIFY(!f->form().IsRecording);
+    QVERIFY(!QFileInfo::exists(f->folder.file("Recorded/Rock FM")));
+}
+
+void RecorderWindowTest::split_cutsAtIntervalAndRestartsAfterInterval2() {
+    f->folder.write("settings/settings.dat",
+                    "[radio]\r\nseparate=true\r\ninterval=1\r\ninterval2=1\r\n");
+    f->server.setTitle("First Artist - One");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(QStringLiteral("First Artist - One")));
+    f->press();
+    QTest::qWait(500);
+
+    f->server.setTitle("Second Artist - Two");
+    QVERIFY(f->waitForTitle(QStringLiteral("Second Artist - Two")));
+    QElapsedTimer sinceChange;
+    sinceChange.start();
+    QVERIFY(waitFor([&] { return !f->form().IsRecording; }, 5000));
+    const qint64 cut = sinceChange.elapsed();
+    QCOMPARE(f->caption(), QStringLiteral("rec"));
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"First Artist - One.mp3"});
+    QVERIFY(waitFor([&] { return f->form().IsRecording; }, 5000));
+    const qint64 restart = sinceChange.elapsed();
+    QCOMPARE(f->caption(), QStringLiteral("..."));
+    QVERIFY2(cut >= 900 && restart - cut >= 900,
+             qPrintable(QStringLiteral("cut at %1 ms, restart at %2 ms").arg(cut).arg(restart)));
+
+    QTest::qWait(500);
+    f->press();
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")),
+             (QStringList{"First Artist - One.mp3", "Second Artist - Two.mp3"}));
+    for (const QString& name : f->filed(QStringLiteral("Jazz FM")))
+        QCOMPARE(decodeErrors(f->folder.file("Recorded/Jazz FM/" + name)), QString());
+}
+
+void RecorderWindowTest::split_secondSongChangeWithinDelay_doesNotPostponeTheCut() {
+    f->folder.write("settings/settings.dat",
+                    "[radio]\r\nseparate=true\r\ninterval=3\r\ninterval2=60\r\n");
+    f->server.setTitle("One");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(QStringLiteral("One")));
+    f->press();
+
+    f->server.setTitle("Two");
+    QVERIFY(f->waitForTitle(QStringLiteral("Two")));
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    QTest::qWait(1500);
+    f->server.setTitle("Three");
+    QVERIFY(f->waitForTitle(QStringLiteral("Three")));
+    const qint64 second = sinceFirst.elapsed();
+    QVERIFY(waitFor([&] { return !f->form().IsRecording; }, 8000));
+    const qint64 cut = sinceFirst.elapsed();
+    // Counted from the first change (3 s), not from the second (3 s later
+    // than it).
+    QVERIFY2(
+        cut >= 2900 && cut < second + 2500,
+        qPrintable(QStringLiteral("second change at %1 ms, cut at %2 ms").arg(second).arg(cut)));
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"One.mp3"});
+    QVERIFY(f->form().Timer6->Enabled());
+}
+
+void RecorderWindowTest::split_icecastStation_givesOneCleanFilePerSong() {
+    // A real Icecast server fed by ffmpeg, its titles set through its admin
+    // interface, as a station's software does.
+    IcecastServer icecast;
+    QVERIFY2(icecast.isRunning(), qPrintable(icecast.errorString()));
+    QVERIFY2(icecast.startSource(QStringLiteral("/live.mp3")), qPrintable(icecast.log()));
+    QVERIFY(icecast.setTitle(QStringLiteral("/live.mp3"), QStringLiteral("Artist A - First")));
+    f->timedQuit();
+    f.reset();
+    f = std::make_unique<RecorderFixture>();
+    QVERIFY(f->startRecorderPlayer(icecast.mountUrl(QStringLiteral("/live.mp3")).toString()));
+    f->folder.write("settings/settings.dat",
+                    "[radio]\r\nseparate=true\r\ninterval=1\r\ninterval2=1\r\n");
+
+    QVERIFY(f->play(QStringLiteral("Icecast FM"), QStringLiteral("Tolvane Test Tone")));
+    QVERIFY(f->waitForTitle(QStringLiteral("Artist A - First")));
+    f->press();
+    QTest::qWait(1000);
+    // Each new title cuts the running file and starts the next one.
+    for (const QString& title :
+         {QStringLiteral("Artist B - Second"), QStringLiteral("Artist C - Third")}) {
+        const int filedBefore = f->filed(QStringLiteral("Icecast FM")).size();
+        QVERIFY(icecast.setTitle(QStringLiteral("/live.mp3"), title));
+        QVERIFY(f->waitForTitle(title));
+        QVERIFY(waitFor([&] { return f->filed(QStringLiteral("Icecast FM")).size() > filedBefore; },
+                        5000));
+        QVERIFY(waitFor([&] { return f->form().IsRecording; }, 5000));
+        QTest::qWait(1000);
+    }
+    f->press();
+    const QStringList files = f->filed(QStringLiteral("Icecast FM"));
+    QCOMPARE(files, (QStringList{"Artist A - First.mp3", "Artist B - Second.mp3",
+                                 "Artist C - Third.mp3"}));
+    for (const QString& name : files) {
+        const QString path = f->folder.file("Recorded/Icecast FM/" + name);
+        QCOMPARE(decodeErrors(path), QString());
+        QVERIFY2(durationSeconds(path) > 0.8, qPrintable(name));
+    }
+}
+
+QTEST_MAIN(RecorderWindowTest)
+#include "test_recorder_window.moc"
