@@ -4,10 +4,9 @@
 
 #include "TForm1.h"
 
-#include "common/IniFile.h"
 #include "common/Messages.h"
-#include "common/Paths.h"
 #include "recording/Recorder.h"
+#include "settings/SettingsFile.h"
 
 #include <QLineEdit>
 #include <QToolButton>
@@ -15,16 +14,6 @@
 namespace tolvane {
 
 namespace {
-
-const QString SettingsFile = QStringLiteral("\\settings\\settings.dat");
-
-// The user's recording folder from the settings file; empty for the default.
-QString recordingFolderSetting() {
-    if (!ProgramFileExists(SettingsFile))
-        return QString();
-    return IniFile(ProgramPath(SettingsFile))
-        .ReadString(QStringLiteral("record"), QStringLiteral("recdir"));
-}
 
 // The button shows "rec" or "..."; a screen reader says the same.
 void setRecordCaption(QToolButton* button, const QString& caption) {
@@ -41,7 +30,8 @@ recording::Recorder& TForm1::recorder() {
 }
 
 void TForm1::sButton3Click() {
-    const QString recordingFolder = recordingFolderSetting();
+    const QString recordingFolder =
+        settings::readText(settings::RecordSection, settings::RecordFolderKey);
     if (CurrentStream.load() == 0 || Edit3->text().isEmpty()) {
         ShowMessage(QStringLiteral("No active radio station!"));
         return;
