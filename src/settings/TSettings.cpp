@@ -112,7 +112,14 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     setObjectName(QStringLiteral("Settings"));
     setWindowTitle(QStringLiteral("Settings"));
     setFixedSize(ClientWidth, ClientHeight);
+    // The window keeps its fixed size; a slightly smaller text lets the
+    // longest caption fit on desktops whose default font is large.
+    QFont text = font();
+    text.setPointSizeF(text.pointSizeF() * 0.9);
+    setFont(text);
     auto* column = new QVBoxLayout(this);
+    // Narrow margins: the longest caption needs nearly the whole width.
+    column->setContentsMargins(6, 6, 6, 6);
     column->setSpacing(6);
 
     sLabelFX1 = greyHeading("sLabelFX1", QStringLiteral("General"), this);
