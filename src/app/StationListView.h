@@ -15,7 +15,6 @@
 namespace tolvane {
 
 class StationListView : public QTreeView {
-    Q_OBJECT
 public:
     explicit StationListView(QWidget* parent = nullptr);
 

@@ -10,8 +10,8 @@
 namespace tolvane::catalog {
 
 class StationListModel : public QAbstractTableModel {
-    Q_OBJECT
 public:
+    // No signals or slots of its own: no meta-object needed.
     using QAbstractTableModel::QAbstractTableModel;
 
     // Replaces every row (views drop their selection and current row).
