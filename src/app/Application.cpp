@@ -3,28 +3,19 @@
 #include "SecondaryForms.h"
 #include "TForm1.h"
 #include "catalog/TForm3.h"
+#include "online/TForm10.h"
+#include "online/TForm6.h"
+#include "online/TForm7.h"
+#include "online/TForm9.h"
 #include "settings/TSettings.h"
+#include "update/TForm5.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QScreen>
-#include <QVBoxLayout>
 
 namespace tolvane {
 
 namespace {
-
-// A window whose own work is not built yet: its caption and one line.
-SecondaryForm* shell(const char* name, const QString& caption, const QString& text) {
-    auto* form = new SecondaryForm(name, caption);
-    auto* column = new QVBoxLayout(form);
-    auto* label = new QLabel(text, form);
-    label->setAlignment(Qt::AlignCenter);
-    label->setWordWrap(true);
-    column->addWidget(label);
-    form->resize(340, 120);
-    return form;
-}
 
 void centre(QWidget* w) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -64,17 +55,17 @@ bool Application::start() {
     forms_.Form2 = new TForm2(form1_.get());
     forms_.Form3 = new TForm3;
     forms_.Settings = new TSettings;
-    forms_.Form5 = shell("Form5", QStringLiteral("Update"),
-                         QStringLiteral("Checking for updates is not available yet."));
-    forms_.Form6 =
-        shell("Form6", QStringLiteral("Lyrics"), QStringLiteral("Lyrics are not available yet."));
-    forms_.Form7 = shell("Form7", QStringLiteral("Song info"), QString());
-    forms_.Form9 = shell("Form9", QStringLiteral("About"), QStringLiteral("Tolvane 1.3"));
-    forms_.Form10 =
-        shell("Form10", QStringLiteral("Help"),
-              QStringLiteral("Pick a station in the list and double-click it to listen."));
-    for (QWidget* w : {static_cast<QWidget*>(forms_.Form2), forms_.Settings, forms_.Form5,
-                       forms_.Form6, forms_.Form9, forms_.Form10})
+    TForm1* main = form1_.get();
+    forms_.Form5 = new TForm5({[main] { return main->IsConnected(); },
+                               [main](const QString& name) { main->invoke(name); },
+                               [main] { return main->closing(); }});
+    forms_.Form6 = new TForm6;
+    forms_.Form7 = new TForm7;
+    forms_.Form9 = new TForm9([main] { return main->Image2->pixmap(); });
+    forms_.Form10 = new TForm10;
+    for (QWidget* w : {static_cast<QWidget*>(forms_.Form2), forms_.Settings,
+                       static_cast<QWidget*>(forms_.Form5), static_cast<QWidget*>(forms_.Form6),
+                       static_cast<QWidget*>(forms_.Form9), static_cast<QWidget*>(forms_.Form10)})
         centre(w);
     form1_->setForms(&forms_);
     return true;
@@ -89,9 +80,14 @@ void Application::destroyWindows() {
         form1_->setForms(nullptr);
         form1_.reset(); // runs the destroy step
     }
-    for (QWidget* w : {static_cast<QWidget*>(forms_.Form2), forms_.Form3, forms_.Settings,
-                       forms_.Form5, forms_.Form6, forms_.Form7, forms_.Form9, forms_.Form10})
-        delete w;
+    delete forms_.Form2;
+    delete forms_.Form3;
+    delete forms_.Settings;
+    delete forms_.Form5;
+    delete forms_.Form6;
+    delete forms_.Form7;
+    delete forms_.Form9;
+    delete forms_.Form10;
     forms_ = Forms{};
 }
 

@@ -7,16 +7,21 @@ class QWidget;
 namespace tolvane {
 
 class TForm2;
+class TForm5;
+class TForm6;
+class TForm7;
+class TForm9;
+class TForm10;
 
 struct Forms {
     TForm2* Form2 = nullptr;     // "Add Radio Station"
     QWidget* Form3 = nullptr;    // "Remove Radio"
     QWidget* Settings = nullptr; // "Settings"
-    QWidget* Form5 = nullptr;    // "Update"
-    QWidget* Form6 = nullptr;    // "Lyrics"
-    QWidget* Form7 = nullptr;    // "Song info"
-    QWidget* Form9 = nullptr;    // "About"
-    QWidget* Form10 = nullptr;   // "Help"
+    TForm5* Form5 = nullptr;     // "Update"
+    TForm6* Form6 = nullptr;     // "Lyrics"
+    TForm7* Form7 = nullptr;     // "Song info"
+    TForm9* Form9 = nullptr;     // "About"
+    TForm10* Form10 = nullptr;   // "Help"
 };
 
 } // namespace tolvane

@@ -5,6 +5,10 @@
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "online/TForm10.h"
+#include "online/TForm6.h"
+#include "online/TForm7.h"
+#include "online/TForm9.h"
 #include "online/WebService.h"
 #include "playback/engine/Engine.h"
 #include "recording/Recorder.h"
@@ -579,10 +583,7 @@ void TForm1::buildMenus() {
     entry(menu, "Minimizetosystemtray1", QStringLiteral("Minimize to system tray"),
           QStringLiteral("Ctrl+M"), [this] { MinimizeToTray(); });
     entry(menu, "ShareonFacebookandTwitter1", QStringLiteral("Share on Facebook and Twitter"),
-          QString(), [this] {
-              share->raise();
-              share->show();
-          });
+          QString(), [this] { ShareonFacebookandtwitter1Click(); });
     menu->addSeparator();
     entry(menu, "Exit1", QStringLiteral("&Exit"), QStringLiteral("Ctrl+E"), [this] { close(); });
 
@@ -689,8 +690,12 @@ void TForm1::connectControls() {
     });
 
     Label4->installEventFilter(this);
-    for (QLabel* l : {Image3, Label6, Label7, Image4, Image5, sWebLabel1})
+    // The clickable pictures and labels take the keyboard focus too, and
+    // Enter or Space acts like a click.
+    for (QLabel* l : {Image3, Label6, Label7, Image4, Image5, sWebLabel1}) {
         l->installEventFilter(this);
+        l->setFocusPolicy(Qt::TabFocus);
+    }
 
     connect(sComboBox1, &QComboBox::editTextChanged, this, guarded([this] { sComboBox1Change(); }));
     connect(sBitBtn1, &QPushButton::clicked, this, guarded([this] { sBitBtn1Click(); }));
@@ -725,6 +730,25 @@ void TForm1::showEvent(QShowEvent* event) {
     // Restoring from the minimized state is not a showing of the window.
     if (!event->spontaneous())
         runGuarded([this] { FormShow(); });
+}
+
+bool TForm1::clickLabel(QObject* watched) {
+    const std::pair<QLabel*, void (TForm1::*)()> clicks[] = {
+        {Image3, &TForm1::Image3Click}, {Label6, &TForm1::Label6Click},
+        {Label7, &TForm1::Label7Click}, {Image4, &TForm1::Image4Click},
+        {Image5, &TForm1::Image5Click},
+    };
+    for (const auto& [label, handler] : clicks) {
+        if (watched == label) {
+            runGuarded([this, h = handler] { (this->*h)(); });
+            return true;
+        }
+    }
+    if (watched == sWebLabel1) {
+        share->hide();
+        return true;
+    }
+    return false;
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -765,10 +789,14 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             runGuarded([this] { Label4Click(); });
             return true;
         }
-        if (watched == sWebLabel1) {
-            share->hide();
+        if (clickLabel(watched))
             return true;
-        }
+    }
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+            clickLabel(watched))
+            return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -134,6 +134,17 @@ public:
     void Timer7Timer();
     void Label4Click();
 
+    // --- Handlers: online services (TForm1Online.cpp) ----------------------
+    void Image3Click();
+    void Label6Click();
+    void Label7Click();
+    void ShareonFacebookandtwitter1Click();
+    void Image4Click();
+    void Image5Click();
+    // Banner rotation: the section count and the index of the next ad.
+    int BannerCount = 0;
+    int BannerIndex = 0;
+
     // --- Handlers: window visibility and skins ---------------------------
     void MinimizeToTray();
     void ShowFromTray();
@@ -162,6 +173,8 @@ public:
     bool HiddenToTray = false;
     // Set by the first showing, so the start-up block runs once.
     bool startupDone_ = false;
+    // True while the first showing's start-up block runs.
+    bool inFirstShowing_ = false;
     bool IsRecording = false;
     int MutedVolume = 0;
     int LevelPeak = 0;
@@ -263,6 +276,9 @@ private:
     void buildMenus();
     void buildTimers();
     void connectControls();
+    // Runs the click handler of a clickable picture or label; false for
+    // any other object.
+    bool clickLabel(QObject* watched);
     // Makes the row `step` picks current, selects it and plays it.
     void stepToStation(std::optional<int> (*step)(int selected, int rowCount));
     void showRows(const QVector<catalog::StationRow>& rows);
@@ -274,6 +290,9 @@ private:
     bool created_ = false;
     bool closing_ = false;
     bool destroyed_ = false;
+    // LoadImage is running; another fetch was asked for meanwhile.
+    bool loadingImage_ = false;
+    bool loadImageAgain_ = false;
     QNetworkAccessManager* WebBrowser1 = nullptr; // installation ping
     QFrame* sPanel6 = nullptr;                    // holds the hidden commands
 

@@ -11,6 +11,8 @@
 #include "common/IniFile.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "online/TForm6.h"
+#include "online/TForm7.h"
 #include "playback/NowPlaying.h"
 #include "playback/PlayerControls.h"
 #include "playback/StationHeaders.h"

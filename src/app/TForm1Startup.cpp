@@ -13,6 +13,7 @@
 #include "common/Paths.h"
 #include "online/WebService.h"
 #include "playback/engine/Engine.h"
+#include "update/TForm5.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -86,6 +87,12 @@ void TForm1::FormShow() {
     // the catalog or restart the last station over what plays now.
     if (!HiddenToTray && !startupDone_) {
         startupDone_ = true;
+        // Cleared however the block ends (a handler's error ends it early).
+        struct FirstShowing {
+            bool& flag;
+            explicit FirstShowing(bool& f) : flag(f) { flag = true; }
+            ~FirstShowing() { flag = false; }
+        } firstShowing(inFirstShowing_);
         // 1. The clock's font.
         ensureClockFont();
         QFont clock(ClockFontFamily);
@@ -188,6 +195,11 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Timer2Timer() {
+    // A message box of the first showing runs its own event loop, so this
+    // can tick before the first showing is over and the other windows
+    // exist. The pass waits for them: it runs once per start, afterwards.
+    if (!startupDone_ || !forms_ || !forms_->Form5 || inFirstShowing_)
+        return;
     invoke(QStringLiteral("Button10"));
 }
 

@@ -49,6 +49,13 @@ size_t writeBody(char* data, size_t size, size_t count, void* userData) {
     return size * count;
 }
 
+// libcurl progress callback: a nonzero return ends the transfer, which is
+// how a caller that gives up on a download stops it.
+int checkCancel(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* cancel = static_cast<const std::atomic<bool>*>(userData);
+    return cancel && cancel->load() ? 1 : 0;
+}
+
 bool isHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -170,6 +177,11 @@ bool DownloadToFile(const QString& url, const QString& path, const DownloadLimit
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, ""); // whatever libcurl can decode
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    if (limits.cancel) {
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &checkCancel);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(limits.cancel));
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    }
 
     if (curl_easy_perform(h) != CURLE_OK)
         return false;

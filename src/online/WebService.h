@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct DownloadLimits {
     int totalTimeoutMs = 60'000;
     int maxRedirects = 5;
     qint64 maxBytes = 64 * 1024 * 1024;
+    // When set and it turns true, the transfer ends soon after as a failure
+    // (checked at least once a second while it runs).
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Fetches url (http or https) synchronously on the calling thread and

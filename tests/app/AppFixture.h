@@ -6,6 +6,11 @@
 #include "TestSupport.h"
 #include "app/Application.h"
 #include "app/TForm1.h"
+#include "online/TForm10.h"
+#include "online/TForm6.h"
+#include "online/TForm7.h"
+#include "online/TForm9.h"
+#include "update/TForm5.h"
 
 #include "app/StationListView.h"
 #include <QFile>
@@ -29,6 +34,9 @@ struct AppFixture {
     MessageRecorder messages;
     std::unique_ptr<Application> app;
     bool connected = true;
+    // Whether Timer2 may start the update pass; tests of other things keep
+    // it from showing its window and messages.
+    bool runUpdatePass = false;
 
     AppFixture() {
         pointServicesAt(QStringLiteral("http://127.0.0.1:9"));
@@ -68,7 +76,10 @@ struct AppFixture {
         options.output = output;
         options.isConnected = [this] { return connected; };
         app = std::make_unique<Application>(options);
-        return app->start();
+        const bool started = app->start();
+        if (started && !runUpdatePass)
+            form().Timer2->stop();
+        return started;
     }
 
     TForm1& form() { return *app->form1(); }

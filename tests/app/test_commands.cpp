@@ -142,6 +142,9 @@ public:
         case Effect::Play:
             form.ListView1->topLevelItem(1)->setSelected(true); // Jazz Radio
             break;
+        case Effect::Share:
+            form.Edit4->setText("http://jazz.example"); // a station to share
+            break;
         default:
             break;
         }

@@ -2,9 +2,9 @@
 #include "common/IniFile.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QSignalSpy>
-#include <QDesktopServices>
 #include <QSlider>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -45,8 +45,9 @@ void StartupShutdownTest::showingAgainAfterHide_doesNotRepeatStartupBlock() {
     AppFixture f;
     f.installProgramFolder();
     f.connected = false;
-    f.folder.write("settings/settings.dat", "[radio]\nautostart=true\nstation=http://127.0.0.1:9/a\n"
-                                            "name=A\nVolume=30\n");
+    f.folder.write("settings/settings.dat",
+                   "[radio]\nautostart=true\nstation=http://127.0.0.1:9/a\n"
+                   "name=A\nVolume=30\n");
     QVERIFY(f.start());
     QCOMPARE(f.messages.texts(), QStringList{"There is no active internet connection!"});
     f.form().TrackBar1->setValue(70);
@@ -179,6 +180,10 @@ void StartupShutdownTest::updateHandoff_writesFalseOnceAndClosesAfterTimer1() {
     AppFixture f;
     f.installProgramFolder();
     f.folder.write("settings/settings.dat", "[radio]\nupdate=true\nwebsite=http://127.0.0.1:9\n");
+    // An updater that notes each start in the program folder.
+    const QString updater = f.folder.file("TolvaneUpdate");
+    QVERIFY(QFile::copy(FAKE_PROGRAM, updater));
+    QVERIFY(QFile::setPermissions(updater, QFile::permissions(updater) | QFile::ExeOwner));
     QVERIFY(f.start());
     IniFile settings(f.folder.file("settings/settings.dat"));
     QCOMPARE(settings.ReadString("radio", "update"), QString("false"));
@@ -191,6 +196,8 @@ void StartupShutdownTest::updateHandoff_writesFalseOnceAndClosesAfterTimer1() {
     IniFile after(f.folder.file("settings/settings.dat"));
     QCOMPARE(after.ReadString("radio", "version"), QString("1.3"));
     QCOMPARE(after.ReadString("radio", "update"), QString("false"));
+    // Started once, in the program folder.
+    QVERIFY(test::waitFor([&] { return f.folder.read("starts.log") == "started\n"; }));
 }
 
 void StartupShutdownTest::missingFiles_reportedInOrderAndStartupGoesOn() {
@@ -245,11 +252,18 @@ void StartupShutdownTest::noSoundServer_endsWithEngineErrorAndWritesNothing() {
 
 void StartupShutdownTest::timer2_opensUpdateWindowOnceAfterStart() {
     AppFixture f;
+    f.runUpdatePass = true;
     f.installProgramFolder();
     QVERIFY(f.start());
     QVERIFY(f.form().Timer2->Enabled());
-    QTRY_VERIFY_WITH_TIMEOUT(f.app->forms().Form5->isVisible(), 3000);
+    QSignalSpy updates(f.form().command("Button10"), &QAction::triggered);
+    // No update site in the settings: the pass says so and its window goes.
+    QTRY_VERIFY_WITH_TIMEOUT(f.messages.texts().contains("No active internet connection"), 3000);
+    QCOMPARE(updates.count(), 1);
     QVERIFY(!f.form().Timer2->Enabled());
+    QTRY_VERIFY(!f.app->forms().Form5->isVisible());
+    QTest::qWait(300);
+    QCOMPARE(updates.count(), 1);
     f.quit();
 }
 

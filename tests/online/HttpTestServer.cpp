@@ -7,6 +7,7 @@
 #include <QUrlQuery>
 
 #include <future>
+#include <optional>
 
 namespace tolvane::test {
 
@@ -86,13 +87,19 @@ HttpTestServer::HttpTestServer() {
             if (!socket)
                 continue;
             const QByteArray target = readRequestTarget(*socket);
+            const int query = target.indexOf('?');
+            const QByteArray path = query < 0 ? target : target.left(query);
+            std::optional<Route> route;
             {
                 std::lock_guard lock(mutex_);
                 lastTarget_ = target;
+                targets_ << target;
+                if (routes_.contains(path))
+                    route = routes_.value(path);
             }
-            const int query = target.indexOf('?');
-            const QByteArray path = query < 0 ? target : target.left(query);
-            if (path == "/body") {
+            if (route) {
+                respond(*socket, route->status, route->body);
+            } else if (path == "/body") {
                 respond(*socket, 200, Pattern(sizeParameter(target)));
             } else if (path == "/nolength") {
                 send(*socket, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" +
@@ -156,6 +163,27 @@ QString HttpTestServer::url(const QString& path) const {
 QByteArray HttpTestServer::lastTarget() const {
     std::lock_guard lock(mutex_);
     return lastTarget_;
+}
+
+QList<QByteArray> HttpTestServer::targets() const {
+    std::lock_guard lock(mutex_);
+    return targets_;
+}
+
+int HttpTestServer::hits(const QByteArray& path) const {
+    std::lock_guard lock(mutex_);
+    int n = 0;
+    for (const QByteArray& t : targets_) {
+        const int query = t.indexOf('?');
+        if ((query < 0 ? t : t.left(query)) == path)
+            ++n;
+    }
+    return n;
+}
+
+void HttpTestServer::setRoute(const QByteArray& path, const QByteArray& body, int status) {
+    std::lock_guard lock(mutex_);
+    routes_[path] = Route{status, body};
 }
 
 quint16 UnusedPort() {

@@ -14,9 +14,14 @@
 //   /redirect/N           302 to /redirect/N-1; /redirect/0 is 200 "arrived"
 //   /redirect-nowhere     302 without a Location header
 //   /echo...              200 with the request target exactly as received
+// and any route a test sets with setRoute (checked first, by path without
+// the query).
 
 #include <QByteArray>
 #include <QString>
+
+#include <QList>
+#include <QMap>
 
 #include <atomic>
 #include <memory>
@@ -37,6 +42,13 @@ public:
     QString url(const QString& path) const;
     // The request target of the last request, as sent.
     QByteArray lastTarget() const;
+    // Every request target so far, in order.
+    QList<QByteArray> targets() const;
+    // How many requests asked for a path (query left out).
+    int hits(const QByteArray& path) const;
+
+    // Answers requests for path with status and body from now on.
+    void setRoute(const QByteArray& path, const QByteArray& body, int status = 200);
 
     // The body of /body and /nolength: N bytes of a repeating pattern.
     static QByteArray Pattern(int size);
@@ -46,6 +58,12 @@ private:
     quint16 port_ = 0;
     mutable std::mutex mutex_;
     QByteArray lastTarget_;
+    QList<QByteArray> targets_;
+    struct Route {
+        int status = 200;
+        QByteArray body;
+    };
+    QMap<QByteArray, Route> routes_;
     std::thread thread_;
 };
 

@@ -4,6 +4,8 @@
 
 #include "../app/AppFixture.h"
 #include "app/Forms.h"
+#include "online/TForm6.h"
+#include "online/TForm7.h"
 
 #include <QAction>
 #include <QLabel>
@@ -60,13 +62,10 @@ QStringList* PlayerWindowTest::recordCommands() {
         QObject::connect(form.command(QString::fromLatin1(name)), &QAction::triggered,
                          [this, name] { commands_ << QString::fromLatin1(name); });
     }
-    // The lyrics window's refresh command and the popup's label, as their
-    // windows will have them.
-    auto* refresh = new QPushButton(f->app->forms().Form6);
-    refresh->setObjectName(QStringLiteral("Button1"));
-    QObject::connect(refresh, &QPushButton::clicked, [this] { commands_ << "Lyrics.Button1"; });
-    songTipLabel_ = new QLabel(f->app->forms().Form7);
-    songTipLabel_->setObjectName(QStringLiteral("Label1"));
+    // The lyrics window's refresh command and the popup's label.
+    QObject::connect(f->app->forms().Form6->Button1, &QPushButton::clicked,
+                     [this] { commands_ << "Lyrics.Button1"; });
+    songTipLabel_ = f->app->forms().Form7->Label1;
     songTipLabel_->resize(300, 20);
     return &commands_;
 }

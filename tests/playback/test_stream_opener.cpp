@@ -3,6 +3,7 @@
 // shows, what it plays, what it frees, and that quitting never hangs.
 
 #include "PlaybackFixture.h"
+#include "online/TForm6.h"
 
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -205,11 +206,8 @@ void StreamOpenerTest::songChange_onlyWhenTitleDiffers() {
 }
 
 void StreamOpenerTest::songChange_splitsTitleForLyricsWindow() {
-    QWidget* lyrics = f->app->forms().Form6;
-    auto* artist = new QLineEdit(lyrics);
-    artist->setObjectName(QStringLiteral("Edit1"));
-    auto* song = new QLineEdit(lyrics);
-    song->setObjectName(QStringLiteral("Edit2"));
+    QLineEdit* artist = f->app->forms().Form6->Edit1;
+    QLineEdit* song = f->app->forms().Form6->Edit2;
 
     f->server.setTitle("A - B - C");
     f->server.setRoute("/jazz", f->audio());

@@ -1,0 +1,35 @@
+#pragma once
+// Downloads that keep the windows alive: the transfer runs on a thread of
+// its own while the calling (user-interface) thread goes on handling its
+// events, so redraws, the clock and the level meter carry on. The caller
+// still waits for the result, in order, as with DownloadToFile.
+
+#include "WebService.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace tolvane {
+
+enum class FetchResult {
+    Done,        // the file was replaced by the whole download
+    Failed,      // any failure; the old file is untouched
+    Interrupted, // the caller gave up (see below); the old file is untouched
+};
+
+// Fetches url to path like DownloadToFile, handling the calling thread's
+// events meanwhile. Other handlers (timers, clicks) may therefore run
+// before this returns. `abandon` is asked while waiting; once it says true
+// the transfer is stopped and the result is Interrupted (for example when
+// the program is quitting).
+FetchResult FetchToFile(const QString& url, const QString& path,
+                        const std::function<bool()>& abandon = {},
+                        const DownloadLimits& limits = DownloadLimits{});
+
+// A query value as it goes into an address: every byte but letters,
+// digits and "-._~" percent-encoded, so blanks, "&", "#" and "+" in a title
+// or a name reach the service as part of the value.
+QString EncodeQueryValue(const QString& value);
+
+} // namespace tolvane

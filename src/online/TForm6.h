@@ -1,0 +1,53 @@
+#pragma once
+// "Lyrics": the lyrics page of the current song in an embedded web view.
+// The web view (and the browser engine behind it) is made only when the
+// window is first shown; until then the latest query is kept and loaded at
+// that showing, and from then on every query loads at once, whether the
+// window is on screen or not.
+
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class QLineEdit;
+class QPushButton;
+
+namespace tolvane {
+
+class TForm6 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm6(QWidget* parent = nullptr);
+
+    // The lyrics query for Edit1 (artist) and Edit2 (song).
+    void Button1Click();
+
+    // The page asked for last (empty before the first query).
+    QUrl query() const { return query_; }
+    // The web view, or nullptr before the first showing.
+    QWidget* WebBrowser1 = nullptr;
+
+    QLineEdit* Edit1 = nullptr; // artist
+    QLineEdit* Edit2 = nullptr; // song
+    QPushButton* Button1 = nullptr;
+
+    // How the web view is made: a widget and a way to load a page into it.
+    struct View {
+        QWidget* widget = nullptr;
+        std::function<void(const QUrl&)> load;
+    };
+    using ViewMaker = std::function<View(QWidget* parent)>;
+    // The embedded browser by default; replaceable (before the first
+    // showing) where no browser engine can run.
+    static ViewMaker& viewMaker();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QUrl query_;
+    std::function<void(const QUrl&)> load_;
+};
+
+} // namespace tolvane

@@ -1,0 +1,255 @@
+#include "TForm5.h"
+
+#include "common/Errors.h"
+#include "common/IniFile.h"
+#include "common/Messages.h"
+#include "common/Paths.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace tolvane {
+
+namespace {
+
+const QString SettingsFile = QStringLiteral("/settings/settings.dat");
+const QString ManifestFile = QStringLiteral("/downloadlist.dat");
+const QString Radio = QStringLiteral("radio");
+
+template <typename W> W* named(W* w, const char* name) {
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+} // namespace
+
+TForm5::TForm5(Host host, QWidget* parent) : QWidget(parent, Qt::Window), host_(std::move(host)) {
+    setObjectName(QStringLiteral("Form5"));
+    setWindowTitle(QStringLiteral("Update"));
+    // Fixed single border without caption buttons: the pass closes it.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(361, 265);
+
+    auto* panel = named(new QFrame(this), "sPanel1");
+    panel->setGeometry(0, 0, 361, 265);
+    sLabelFX1 = named(new QLabel(QStringLiteral("Tolvane Update"), panel), "sLabelFX1");
+    sLabelFX1->setGeometry(8, 4, 345, 24);
+    QFont heading = sLabelFX1->font();
+    heading.setBold(true);
+    heading.setPixelSize(16);
+    sLabelFX1->setFont(heading);
+    sLabelFX1->setStyleSheet(QStringLiteral("color: grey;"));
+    Image1 = named(new QLabel(panel), "Image1");
+    Image1->setGeometry(8, 30, 345, 193);
+    Image1->setAlignment(Qt::AlignCenter);
+    Image1->setAccessibleName(QStringLiteral("Update picture"));
+    ProgressBar1 = named(new QProgressBar(panel), "ProgressBar1");
+    ProgressBar1->setGeometry(16, 233, 329, 22);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 1);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setAccessibleName(QStringLiteral("Download progress"));
+
+    // The pass's state, kept in hidden controls.
+    auto* group = named(new QGroupBox(this), "GroupBox1");
+    group->hide();
+    auto* column = new QVBoxLayout(group);
+    auto field = [&](const char* caption, const char* name) {
+        column->addWidget(new QLabel(QString::fromLatin1(caption), group));
+        auto* e = named(new QLineEdit(group), name);
+        column->addWidget(e);
+        return e;
+    };
+    Edit1 = field("Curent Version:", "Edit1");
+    Edit2 = field("New Version:", "Edit2");
+    column->addWidget(new QLabel(QStringLiteral("Download From"), group));
+    ListBox1 = named(new QListWidget(group), "ListBox1");
+    column->addWidget(ListBox1);
+    column->addWidget(new QLabel(QStringLiteral("Download to"), group));
+    ListBox2 = named(new QListWidget(group), "ListBox2");
+    column->addWidget(ListBox2);
+    Edit3 = field("Extra Downloads", "Edit3");
+    Edit4 = named(new QLineEdit(group), "Edit4");
+    column->addWidget(Edit4);
+    Button1 = named(new QPushButton(QStringLiteral("Start Download"), group), "Button1");
+    Button2 = named(new QPushButton(QStringLiteral("Downloading"), group), "Button2");
+    Button3 = named(new QPushButton(QStringLiteral("Close"), group), "Button3");
+    for (QPushButton* b : {Button1, Button2, Button3})
+        column->addWidget(b);
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+
+    Timer1 = new tolvane::Timer(QStringLiteral("Timer1"), 1000, this);
+    Timer1->OnTimer = [this] { runGuarded([this] { Timer1Timer(); }); };
+}
+
+void TForm5::pump() {
+    QCoreApplication::processEvents();
+}
+
+FetchResult TForm5::fetch(const QString& url, const QString& path) {
+    return FetchToFile(url, path, host_.quitting);
+}
+
+void TForm5::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+    // The check starts once the window is on screen.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() && !busy_)
+            FormShow();
+    });
+}
+
+void TForm5::closeEvent(QCloseEvent* event) {
+    // Only the pass closes the window; a close request meanwhile waits.
+    if (busy_)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void TForm5::FormShow() {
+    busy_ = true;
+    bool failed = false;
+    runGuarded([&] {
+        // 1. The update site from the settings.
+        if (ProgramFileExists(SettingsFile)) {
+            pump();
+            Edit4->setText(IniFile(ProgramPath(SettingsFile)).ReadString(Radio, "website"));
+        }
+        // 2. An empty gauge and lists.
+        ProgressBar1->setMinimum(0);
+        ProgressBar1->setValue(0);
+        ListBox1->clear();
+        ListBox2->clear();
+        lists_ = {};
+        // 3. Nowhere to go.
+        if (!(host_.isConnected && host_.isConnected()) || Edit4->text().isEmpty()) {
+            ShowMessage(QStringLiteral("No active internet connection"));
+            failed = true;
+            return;
+        }
+        // 4, 5. The manifest.
+        pump();
+        const FetchResult got = fetch(Edit4->text() + QStringLiteral("/Download/downloadlist.dat"),
+                                      ProgramPath(ManifestFile));
+        if (got == FetchResult::Interrupted) {
+            failed = true;
+            return;
+        }
+        if (got == FetchResult::Done) {
+            // A manifest that cannot be read ends the pass like a failed fetch.
+            failed = !runGuarded([this] { Button1Click(); });
+        } else {
+            ShowMessage(QStringLiteral("Error downloading!"));
+            failed = true;
+        }
+        // 6. The loader picture.
+        pump();
+        if (!failed && ProgramFileExists(QStringLiteral("images/loader.png")))
+            Image1->setPixmap(
+                QPixmap(ProgramPath(QStringLiteral("\\Images\\loader.png")), "PNG")
+                    .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    });
+    busy_ = false;
+    // A failed check has nothing more to do: the window goes, so it never
+    // stays on screen without a way to dismiss it.
+    if (failed)
+        Button3Click();
+}
+
+void TForm5::Button1Click() {
+    const QString manifestPath = ProgramPath(ManifestFile);
+    IniDocument manifest;
+    if (ProgramFileExists(ManifestFile) && ProgramFileExists(SettingsFile)) {
+        IniFile settings(ProgramPath(SettingsFile));
+        manifest = IniFile(manifestPath).document();
+        Edit4->setText(settings.ReadString(Radio, QStringLiteral("website")));
+        Edit1->setText(settings.ReadString(Radio, QStringLiteral("version")));
+        Edit2->setText(manifest.value(QStringLiteral("program"), QStringLiteral("version")));
+        Edit3->setText(manifest.value(QStringLiteral("counter"), QStringLiteral("br")));
+        pump();
+    }
+    // Throws ConvertError for a count that is no whole number: nothing is
+    // fetched then.
+    lists_ = update::readManifest(manifest).lists;
+    const QString base = QDir::currentPath();
+    for (const QString& source : lists_.sources)
+        ListBox1->addItem(source);
+    for (const QString& target : lists_.targets)
+        ListBox2->addItem(base + u'/' + target);
+    Timer1->start();
+}
+
+void TForm5::Timer1Timer() {
+    Timer1->stop();
+    Button2->click();
+}
+
+void TForm5::Button2Click() {
+    Timer1->stop();
+    busy_ = true;
+    const int count = static_cast<int>(lists_.sources.size());
+    ProgressBar1->setMaximum(std::max(count - 1, 0));
+
+    const update::PassResult result = update::runDownloads(
+        lists_, QDir::currentPath(),
+        [this](const QString& url, const QString& path) {
+            pump();
+            return fetch(url, path);
+        },
+        [this](int done) {
+            pump();
+            ProgressBar1->setValue(std::min(done, ProgressBar1->maximum()));
+            repaint();
+        });
+    busy_ = false;
+    if (result.interrupted)
+        return;
+    ProgressBar1->setValue(ProgressBar1->maximum());
+
+    if (update::asksAboutNewVersion(Edit1->text(), Edit2->text(), Edit4->text()) &&
+        Confirm(QStringLiteral("There is a new version. Do you want to download it?"),
+                ConfirmButtons::YesNo)) {
+        const QUrl site = QUrl::fromUserInput(Edit4->text());
+        if (site.scheme() == QLatin1String("http") || site.scheme() == QLatin1String("https"))
+            QDesktopServices::openUrl(site);
+        pump();
+    }
+    if (host_.invokeMain) {
+        host_.invokeMain(QStringLiteral("Button8"));
+        host_.invokeMain(QStringLiteral("Button13"));
+    }
+    Button3->click();
+    pump();
+}
+
+void TForm5::Button3Click() {
+    if (!isVisible())
+        show();
+    close();
+}
+
+} // namespace tolvane
