@@ -11,6 +11,7 @@
 #include "update/TForm5.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QScreen>
 
 namespace tolvane {

@@ -14,6 +14,7 @@
 #include "online/Fetch.h"
 #include "online/TForm7.h"
 #include "online/WebService.h"
+#include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,7 +26,6 @@ namespace tolvane {
 
 namespace {
 
-const QString SettingsFile = QStringLiteral("\\settings\\settings.dat");
 const QString PictureLookupFile = QStringLiteral("\\songimage.dat");
 const QString PictureFile = QStringLiteral("\\songimage.jpg");
 const QString BannerList = QStringLiteral("\\reklame.dat");
@@ -91,9 +91,8 @@ void TForm1::Button13xClick() {
 }
 
 void TForm1::Button15Click() {
-    IniFile ini(ProgramPath(SettingsFile));
-    const QString balloon = ini.ReadString(QStringLiteral("radio"), QStringLiteral("balloon"));
-    if (SongTitle().isEmpty() || balloon != QLatin1String("true"))
+    const bool balloon = settings::readFlag(settings::RadioSection, settings::BalloonKey);
+    if (SongTitle().isEmpty() || !balloon)
         return;
     if (forms_ && forms_->Form7)
         forms_->Form7->showSongTip(SongTitle(), Image1->pixmap());

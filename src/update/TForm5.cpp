@@ -4,6 +4,7 @@
 #include "common/IniFile.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,9 +27,7 @@ namespace tolvane {
 
 namespace {
 
-const QString SettingsFile = QStringLiteral("/settings/settings.dat");
 const QString ManifestFile = QStringLiteral("/downloadlist.dat");
-const QString Radio = QStringLiteral("radio");
 
 template <typename W> W* named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
@@ -135,9 +134,9 @@ void TForm5::FormShow() {
     bool failed = false;
     runGuarded([&] {
         // 1. The update site from the settings.
-        if (ProgramFileExists(SettingsFile)) {
+        if (settings::settingsFileExists()) {
             pump();
-            Edit4->setText(IniFile(ProgramPath(SettingsFile)).ReadString(Radio, "website"));
+            Edit4->setText(settings::readText(settings::RadioSection, settings::WebsiteKey));
         }
         // 2. An empty gauge and lists.
         ProgressBar1->setMinimum(0);
@@ -183,11 +182,11 @@ void TForm5::FormShow() {
 void TForm5::Button1Click() {
     const QString manifestPath = ProgramPath(ManifestFile);
     IniDocument manifest;
-    if (ProgramFileExists(ManifestFile) && ProgramFileExists(SettingsFile)) {
-        IniFile settings(ProgramPath(SettingsFile));
+    if (ProgramFileExists(ManifestFile) && settings::settingsFileExists()) {
+        IniFile ini = settings::openSettings();
         manifest = IniFile(manifestPath).document();
-        Edit4->setText(settings.ReadString(Radio, QStringLiteral("website")));
-        Edit1->setText(settings.ReadString(Radio, QStringLiteral("version")));
+        Edit4->setText(ini.ReadString(settings::RadioSection, settings::WebsiteKey));
+        Edit1->setText(ini.ReadString(settings::RadioSection, settings::VersionKey));
         Edit2->setText(manifest.value(QStringLiteral("program"), QStringLiteral("version")));
         Edit3->setText(manifest.value(QStringLiteral("counter"), QStringLiteral("br")));
         pump();
