@@ -1,5 +1,6 @@
 #include "TForm1.h"
 
+#include "Accessibility.h"
 #include "Forms.h"
 #include "StationListView.h"
 #include "common/Errors.h"
@@ -65,8 +66,7 @@ QLabel* label(const char* name, const QString& text, QWidget* parent) {
 QToolButton* toolButton(const char* name, const QString& caption, QWidget* parent) {
     auto* b = new QToolButton(parent);
     b->setObjectName(QString::fromLatin1(name));
-    b->setText(caption);
-    b->setAccessibleName(caption);
+    setCaption(b, caption);
     b->setAutoRaise(false);
     b->setFocusPolicy(Qt::TabFocus);
     b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -74,9 +74,9 @@ QToolButton* toolButton(const char* name, const QString& caption, QWidget* paren
 }
 
 QPushButton* pushButton(const char* name, const QString& caption, QWidget* parent) {
-    auto* b = new QPushButton(caption, parent);
+    auto* b = new QPushButton(parent);
     b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(caption);
+    setCaption(b, caption);
     b->setAutoDefault(false);
     return b;
 }
@@ -240,7 +240,7 @@ void TForm1::buildLayout() {
     Label3 = label("Label3", QString(), sPanel1);
     Label3->setAlignment(Qt::AlignCenter);
     Label3->setWordWrap(true);
-    Label3->setAccessibleName(QStringLiteral("Song title"));
+    describeChangingLabel(Label3, QStringLiteral("Song title"));
     QFont titleFont = Label3->font();
     titleFont.setBold(true);
     Label3->setFont(titleFont);
@@ -248,13 +248,13 @@ void TForm1::buildLayout() {
     Label4->setAlignment(Qt::AlignCenter);
     Label4->setWordWrap(true);
     Label4->setCursor(Qt::PointingHandCursor);
-    Label4->setAccessibleName(QStringLiteral("Status"));
+    describeChangingLabel(Label4, QStringLiteral("Status"));
     Label5 = label("Label5", QString(), sPanel1);
     Label5->setAlignment(Qt::AlignCenter);
-    Label5->setAccessibleName(QStringLiteral("Bitrate"));
+    describeChangingLabel(Label5, QStringLiteral("Bitrate"));
     Timer = label("Timer", QStringLiteral("00:00:00"), sPanel1);
     Timer->setAlignment(Qt::AlignCenter);
-    Timer->setAccessibleName(QStringLiteral("Elapsed time"));
+    describeChangingLabel(Timer, QStringLiteral("Elapsed time"));
     texts->addWidget(Label3, 2);
     texts->addWidget(Label4, 1);
     texts->addWidget(Label5);
@@ -319,6 +319,7 @@ void TForm1::buildLayout() {
     SpeedButton2 = toolButton("SpeedButton2", QStringLiteral("rec"), sPanel3);
     next = toolButton("next", QStringLiteral(">>"), sPanel3);
     mute = toolButton("mute", QStringLiteral("mute"), sPanel3);
+    mute->setAccessibleDescription(QStringLiteral("Volume on"));
     for (QToolButton* b : {SpeedButton3, play, stop, SpeedButton2, next, mute}) {
         fitToCaption(b, 12);
         transport->addWidget(b);

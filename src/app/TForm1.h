@@ -266,7 +266,8 @@ private:
     // Makes the volume component (full volume, not muted) and the stream
     // opener; part of building the window.
     void startPlayback();
-    // Stops the stream opener's workers before the engine is released.
+    // Closes the stream opener, frees the engine (the one place that does)
+    // and then waits, bounded, for the opener's workers.
     void shutdownPlayback();
     void startRecording(const QString& recordingFolder);
     void stopRecording(const QString& recordingFolder);

@@ -4,6 +4,7 @@
 
 #include "TForm1.h"
 
+#include "Accessibility.h"
 #include "Forms.h"
 #include "SecondaryForms.h"
 #include "common/Convert.h"
@@ -18,7 +19,7 @@
 #include "playback/StationHeaders.h"
 #include "playback/StreamOpener.h"
 #include "playback/engine/Engine.h"
-#include "playback/mixer/MasterVolume.h"
+#include "playback/mixer/MixerThread.h"
 #include "recording/SongSplit.h"
 
 #include <QAbstractButton>
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
+#include <QToolButton>
 
 
 namespace tolvane {
@@ -63,7 +65,9 @@ void showDefaultPicture(const QLabel* defaultPicture, QLabel* stationPicture) {
 } // namespace
 
 struct TForm1::PlaybackParts {
-    playback::MasterVolume volume;
+    // The master volume, on the mixer's own thread: the bar never waits
+    // for the sound server.
+    playback::MixerThread volume;
     std::unique_ptr<playback::StreamOpener> opener;
 };
 
@@ -75,8 +79,7 @@ void TForm1::startPlayback() {
     playback_.reset(new PlaybackParts);
 
     // The volume component: mute off, full volume on both channels.
-    playback::MasterVolume& volume = playback_->volume;
-    volume.open();
+    playback::MixerThread& volume = playback_->volume;
     volume.setMute(false);
     volume.setVolume(100);
     volume.setBalance(0);
@@ -110,10 +113,14 @@ playback::StreamOpener& TForm1::streamOpener() {
 }
 
 void TForm1::shutdownPlayback() {
-    // Workers waiting on this window return at once; the engine is released
-    // here, which ends connections under way.
-    if (playback_ && playback_->opener)
-        playback_->opener->shutdown(WorkerShutdownMs);
+    // Workers waiting on this window return at once; freeing the engine ends
+    // the connections under way, so the workers inside it return too.
+    playback::StreamOpener* opener = playback_ ? playback_->opener.get() : nullptr;
+    if (opener)
+        opener->close();
+    engine_.Free();
+    if (opener)
+        opener->shutdown(WorkerShutdownMs);
 }
 
 // --- Run and the status messages ------------------------------------------------
@@ -139,13 +146,13 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
     QLabel* dialogStatus = forms_ && forms_->Form2 ? forms_->Form2->Label7 : nullptr;
     switch (code) {
     case 0:
-        Label4->setText(QStringLiteral("connecting..."));
-        Label3->clear();
+        showText(Label4, QStringLiteral("connecting..."));
+        showText(Label3, QString());
         setSongTitle(QString());
-        Label5->clear();
+        showText(Label5, QString());
         break;
     case 1:
-        Label4->setText(QStringLiteral("not playing"));
+        showText(Label4, QStringLiteral("not playing"));
         // Emptying the title at status 0 restarted the clock when a title
         // was shown; nothing plays now, so it stops at 00:00:00.
         invoke(QStringLiteral("Button12"));
@@ -153,22 +160,22 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
         break;
     case 2: {
         const QString progress = playback::bufferingText(number);
-        Label4->setText(progress);
+        showText(Label4, progress);
         if (dialogStatus)
             dialogStatus->setText(progress);
         break;
     }
     case 3:
-        Label4->setText(text);
+        showText(Label4, text);
         if (dialogStatus)
             dialogStatus->clear();
         break;
     case 4:
     case 8:
-        Label5->setText(text);
+        showText(Label5, text);
         break;
     case 7:
-        Label3->setText(text);
+        showText(Label3, text);
         setSongTitle(text);
         break;
     default:
@@ -241,6 +248,9 @@ void TForm1::stopClick() {
 
 void TForm1::TrackBar1Change() {
     playback_->volume.setVolume(TrackBar1->value());
+    // The mute button keeps its caption; a screen reader hears the outcome.
+    mute->setAccessibleDescription(TrackBar1->value() == 0 ? QStringLiteral("Volume off")
+                                                           : QStringLiteral("Volume on"));
 }
 
 void TForm1::muteClick() {
@@ -271,7 +281,7 @@ void TForm1::Button11Click() {
 
 void TForm1::Button12Click() {
     Timer3->stop();
-    Timer->setText(playback::clockText({}));
+    showText(Timer, playback::clockText({}));
 }
 
 void TForm1::Timer3Timer() {
@@ -280,7 +290,7 @@ void TForm1::Timer3Timer() {
     ClockHours = next.hours;
     ClockMinutes = next.minutes;
     ClockSeconds = next.seconds;
-    Timer->setText(playback::clockText(next));
+    showText(Timer, playback::clockText(next));
 }
 
 void TForm1::EngineErrorBox(const QString& text) {

@@ -170,7 +170,6 @@ void TForm1::FormDestroy() {
         return;
     destroyed_ = true;
     shutdownPlayback();
-    engine_.Free();
 
     runGuarded([this] {
         const QString temp = ProgramPath(catalog::WorkingCatalogFile);

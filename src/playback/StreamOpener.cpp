@@ -477,20 +477,21 @@ void StreamOpener::supersede() {
     shared_->changed.notify_all();
 }
 
+void StreamOpener::close() {
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->closing)
+        return;
+    shared_->closing = true;
+    ++shared_->generation;
+    shared_->live.clear();
+    shared_->changed.notify_all();
+}
+
 void StreamOpener::shutdown(int timeoutMs) {
     if (shutDown_)
         return;
     shutDown_ = true;
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->closing = true;
-        ++shared_->generation;
-        shared_->live.clear();
-    }
-    shared_->changed.notify_all();
-    // Ends connections under way and every stream; the workers waiting in
-    // the engine return.
-    shared_->engine.Free();
+    close();
     {
         std::unique_lock lock(shared_->mutex);
         shared_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),

@@ -5,7 +5,7 @@
 // playback. The engine's download and metadata callbacks report through the
 // same path.
 //
-// Threads. open(), supersede() and shutdown() run on the user-interface
+// Threads. open(), supersede(), close() and shutdown() run on the user-interface
 // thread (the thread of `window`). Workers and engine callbacks never touch
 // a window: every window action is a call of one of the WindowActions,
 // posted to the user-interface thread while the worker waits for it.
@@ -16,9 +16,12 @@
 // output, and frees the stream it opened itself. So of many quick openings
 // only the last one plays.
 //
-// Shutdown. shutdown() raises the closing flag (waiting workers and
-// callbacks return at once, without their window action), frees the engine
-// (which ends pending connections) and joins the workers with a bound.
+// Shutdown. close() raises the closing flag: waiting workers and callbacks
+// return at once, without their window action, and nothing touches the
+// engine's streams any more. The engine's owner then frees the engine, which
+// ends the connections under way, and shutdown() joins the workers with a
+// bound. A worker still inside the engine after that is left to finish
+// alone: the engine keeps its state alive for it.
 
 #include "playback/engine/Engine.h"
 
@@ -62,7 +65,9 @@ public:
     void open(const QString& url);
     // Makes every running worker stale without opening anything (stop).
     void supersede();
-    // Closing: see above. Waits at most `timeoutMs` for the workers.
+    // Closing: see above. shutdown() closes first when close() has not run,
+    // then waits at most `timeoutMs` for the workers.
+    void close();
     void shutdown(int timeoutMs = 5000);
 
     bool closing() const;

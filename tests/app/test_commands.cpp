@@ -4,6 +4,7 @@
 // accessible names and the window's layout with and without a skin.
 
 #include "AppFixture.h"
+#include "app/Accessibility.h"
 #include "catalog/TForm2.h"
 #include "app/Forms.h"
 #include "common/IniFile.h"
@@ -26,6 +27,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace tolvane;
@@ -294,6 +296,7 @@ private slots:
     void listButtons_openTheirMenusAtTheComputedScreenPoint();
     void statusLabelClick_withNoStationDoesNothing();
     void everyControlAUserReaches_hasAnAccessibleName();
+    void changingTexts_areReadAsTheyChange();
     void layout_fixedClientAreaWithEveryControlInside_data();
     void layout_fixedClientAreaWithEveryControlInside();
 };
@@ -502,6 +505,43 @@ void CommandsTest::everyControlAUserReaches_hasAnAccessibleName() {
             unnamed << w->objectName() + " (" + w->metaObject()->className() + ")";
     }
     QCOMPARE(unnamed, QStringList());
+    finish(f);
+}
+
+void CommandsTest::changingTexts_areReadAsTheyChange() {
+    AppFixture f;
+    QVERIFY(startActive(f));
+    TForm1& form = f.form();
+    auto text = [](QWidget* w, QAccessible::Text kind) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+        return iface ? iface->text(kind) : QString();
+    };
+    struct Row {
+        QWidget* control;
+        std::function<void()> change;
+        QString name;        // read after the change
+        QString description; // what the control is, or its state
+    };
+    const Row rows[] = {
+        {form.Label3, [&] { form.StatusMessage(7, 0, "Artist - First Song"); },
+         "Artist - First Song", "Song title"},
+        {form.Label4, [&] { form.StatusMessage(3, 0, "Rock FM"); }, "Rock FM", "Status"},
+        {form.Label4, [&] { form.StatusMessage(0, 0, QString()); }, "connecting...", "Status"},
+        {form.Label5, [&] { form.StatusMessage(4, 0, "128 kbps"); }, "128 kbps", "Bitrate"},
+        {form.Timer, [&] { form.Timer3Timer(); }, "00:00:01", "Elapsed time"},
+        {form.SpeedButton2, [&] { setCaption(form.SpeedButton2, "..."); }, "...", QString()},
+        {form.SpeedButton2, [&] { setCaption(form.SpeedButton2, "&rec"); }, "rec", QString()},
+        {form.mute, [&] { form.mute->click(); }, "mute", "Volume off"},
+        {form.mute, [&] { form.mute->click(); }, "mute", "Volume on"},
+    };
+    form.Button11Click(); // the clock from 00:00:00, ticked by hand below
+    form.Timer3->stop();
+    for (const Row& row : rows) {
+        row.change();
+        const QByteArray where = row.control->objectName().toUtf8() + " after " + row.name.toUtf8();
+        QVERIFY2(text(row.control, QAccessible::Name) == row.name, where);
+        QVERIFY2(text(row.control, QAccessible::Description) == row.description, where);
+    }
     finish(f);
 }
 

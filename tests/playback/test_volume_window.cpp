@@ -4,9 +4,14 @@
 #include "../app/AppFixture.h"
 #include "PulseServer.h"
 
+#include "playback/mixer/MasterVolume.h"
+
+#include <QElapsedTimer>
 #include <QSlider>
 #include <QToolButton>
 #include <QtTest>
+
+#include <csignal>
 
 using namespace tolvane;
 using namespace tolvane::test;
@@ -31,6 +36,7 @@ private slots:
     void volumeBar_writesBothChannels();
     void mute_remembersBarAndRestoresIt();
     void mute_atZeroBeforeAnyMute_staysAtZero();
+    void volumeBar_againstAStalledServer_neverHoldsTheWindow();
 
 private:
     std::unique_ptr<PulseServer> pulse;
@@ -62,8 +68,8 @@ void VolumeWindowTest::cleanupTestCase() {
 }
 
 void VolumeWindowTest::start_unmutesAndSetsFullVolume() {
-    QCOMPARE(pulse->sinkMuted(), std::optional<bool>(false));
-    QCOMPARE(pulse->sinkVolumes(), both(65535));
+    QTRY_COMPARE(pulse->sinkMuted(), std::optional<bool>(false));
+    QTRY_COMPARE(pulse->sinkVolumes(), both(65535));
     QCOMPARE(f->form().TrackBar1->value(), 100);
 }
 
@@ -80,24 +86,24 @@ void VolumeWindowTest::volumeBar_writesBothChannels() {
     QFETCH(int, position);
     QFETCH(quint32, channel);
     f->form().TrackBar1->setValue(position);
-    QCOMPARE(pulse->sinkVolumes(), both(channel));
+    QTRY_COMPARE(pulse->sinkVolumes(), both(channel));
     f->form().TrackBar1->setValue(100);
-    QCOMPARE(pulse->sinkVolumes(), both(65535));
+    QTRY_COMPARE(pulse->sinkVolumes(), both(65535));
 }
 
 void VolumeWindowTest::mute_remembersBarAndRestoresIt() {
     TForm1& form = f->form();
     form.TrackBar1->setValue(40);
-    QCOMPARE(pulse->sinkVolumes(), both(26214));
+    QTRY_COMPARE(pulse->sinkVolumes(), both(26214));
     form.mute->click();
     QCOMPARE(form.TrackBar1->value(), 0);
     QCOMPARE(form.MutedVolume, 40);
-    QCOMPARE(pulse->sinkVolumes(), both(0));
+    QTRY_COMPARE(pulse->sinkVolumes(), both(0));
     // The button moves the volume, not the sink's mute switch.
-    QCOMPARE(pulse->sinkMuted(), std::optional<bool>(false));
+    QTRY_COMPARE(pulse->sinkMuted(), std::optional<bool>(false));
     form.mute->click();
     QCOMPARE(form.TrackBar1->value(), 40);
-    QCOMPARE(pulse->sinkVolumes(), both(26214));
+    QTRY_COMPARE(pulse->sinkVolumes(), both(26214));
 }
 
 void VolumeWindowTest::mute_atZeroBeforeAnyMute_staysAtZero() {
@@ -105,7 +111,32 @@ void VolumeWindowTest::mute_atZeroBeforeAnyMute_staysAtZero() {
     form.TrackBar1->setValue(0);
     form.mute->click();
     QCOMPARE(form.TrackBar1->value(), 0);
-    QCOMPARE(pulse->sinkVolumes(), both(0));
+    QTRY_COMPARE(pulse->sinkVolumes(), both(0));
+}
+
+void VolumeWindowTest::volumeBar_againstAStalledServer_neverHoldsTheWindow() {
+    TForm1& form = f->form();
+    QTRY_COMPARE(pulse->sinkVolumes(), both(65535));
+    // A sound server that stops answering: each request to it waits its
+    // whole time-out, on the mixer's thread, not the window's.
+    QVERIFY(::kill(pid_t(pulse->pid()), SIGSTOP) == 0);
+    auto resume = qScopeGuard([&] { ::kill(pid_t(pulse->pid()), SIGCONT); });
+    qint64 longest = 0;
+    for (int position = 95; position >= 0; position -= 5) {
+        QElapsedTimer step;
+        step.start();
+        form.TrackBar1->setValue(position);
+        QCoreApplication::processEvents();
+        longest = std::max(longest, step.elapsed());
+    }
+    QVERIFY2(longest < 100, qPrintable(QString::number(longest)));
+    resume.dismiss();
+    ::kill(pid_t(pulse->pid()), SIGCONT);
+
+    // Once the server answers again, a later move reaches it.
+    QTest::qWait(playback::MasterVolume::kTimeoutMs + playback::MasterVolume::kRetryMs + 200);
+    form.TrackBar1->setValue(50);
+    QTRY_COMPARE(pulse->sinkVolumes(), both(32767));
 }
 
 QTEST_MAIN(VolumeWindowTest)
