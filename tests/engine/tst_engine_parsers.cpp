@@ -145,22 +145,38 @@ private slots:
         QTest::addColumn<int>("lines");
         QTest::addColumn<int>("lineLength");
         QTest::addColumn<bool>("tooLarge");
-        QTest::newRow("normal") << 20 << 40 << false;
-        QTest::newRow("long line") << 2 << 9000 << true;
-        QTest::newRow("many lines") << 500 << 20 << true;
-        QTest::newRow("many bytes") << 100 << 1000 << true;
+        // Every other line a status line again: it must not start the
+        // count afresh inside a head.
+        QTest::addColumn<bool>("statusLinesBetween");
+        QTest::newRow("normal") << 20 << 40 << false << false;
+        QTest::newRow("long line") << 2 << 9000 << true << false;
+        QTest::newRow("many lines") << 500 << 20 << true << false;
+        QTest::newRow("many bytes") << 100 << 1000 << true << false;
+        QTest::newRow("normal, status lines between") << 20 << 40 << false << true;
+        QTest::newRow("many lines, status lines between") << 500 << 20 << true << true;
+        QTest::newRow("many bytes, status lines between") << 100 << 1000 << true << true;
     }
     void head_limits() {
         QFETCH(int, lines);
         QFETCH(int, lineLength);
         QFETCH(bool, tooLarge);
+        QFETCH(bool, statusLinesBetween);
         HeaderCollector c;
         c.addLine("HTTP/1.0 200 OK\r\n");
         bool over = false;
-        for (int i = 0; i < lines && !over; ++i)
-            over = c.addLine("X-A: " + std::string(lineLength, 'a')) ==
-                   HeaderCollector::Result::TooLarge;
+        bool complete = false;
+        for (int i = 0; i < lines && !over; ++i) {
+            const std::string line = statusLinesBetween && i % 2 == 1
+                                         ? "ICY 200 OK " + std::string(lineLength, 'a')
+                                         : "X-A: " + std::string(lineLength, 'a');
+            const HeaderCollector::Result r = c.addLine(line);
+            over = r == HeaderCollector::Result::TooLarge;
+            complete = complete || r == HeaderCollector::Result::Complete;
+        }
         QCOMPARE(over, tooLarge);
+        QVERIFY(!complete);
+        // The head is the first one, whatever came inside it.
+        QCOMPARE(c.head().statusLine, std::string("HTTP/1.0 200 OK"));
     }
 
     void head_withoutStatusLine_isInvalid() {

@@ -577,6 +577,44 @@ private slots:
         QCOMPARE(code.load(), ERROR_INIT);
     }
 
+    void freeingMidChunk_noCallbackFollowsOnceItBegan() {
+        // Sixteen bytes of audio between metadata blocks: each chunk of the
+        // download is split into many pieces, and freeing begins while one
+        // piece is being handed on.
+        server_->setRoute("/radio", StreamRoute::audio(mp3_, true, 16));
+        struct Watch {
+            std::atomic<int> pieces{0};
+            std::atomic<bool> held{false};
+            std::atomic<bool> freeing{false};
+            std::atomic<int> late{0};
+        };
+        // On the heap: a callback after StreamFree returns reads freed
+        // memory, which the sanitizer build reports.
+        auto* watch = new Watch;
+        const HSTREAM h = e().StreamCreateURL(
+            server_->url("/radio").c_str(), 0, STREAM_STATUS,
+            [](const void* buffer, DWORD length, void* user) {
+                auto* w = static_cast<Watch*>(user);
+                if (w->freeing)
+                    ++w->late;
+                if (!buffer || length == 0 || ++w->pieces != 200)
+                    return;
+                // Hold this piece until freeing has begun and has had
+                // ample time to raise its stop flag.
+                w->held = true;
+                pollUntil([&] { return w->freeing.load(); }, 5000);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            },
+            watch);
+        QVERIFY(h);
+        QVERIFY(pollUntil([&] { return watch->held.load(); }, 5000));
+        watch->freeing = true;
+        QVERIFY(e().StreamFree(h));
+        QCOMPARE(watch->late.load(), 0);
+        delete watch;
+        QTest::qWait(300); // room for a late callback to touch freed memory
+    }
+
     void manyThreads_openPlayAndFreeAtOnce() {
         server_->setRoute("/radio", StreamRoute::audio(mp3_));
         server_->setRoute("/bad", StreamRoute::error(404));

@@ -80,6 +80,7 @@ public:
             api_->av_channel_layout_uninit(&in);
             if (rc < 0 || api_->swr_init(swr_) < 0) {
                 api_->swr_free(&swr_);
+                error_ = ERROR_CODEC;
                 return false;
             }
             rate_ = rate;
@@ -98,12 +99,20 @@ public:
         return got == 0 || sink(out_.data(), static_cast<std::size_t>(got));
     }
 
+    // Why the last conversion failed: ERROR_CODEC when the resampler is
+    // missing or cannot take this format, ERROR_OK otherwise.
+    int error() const { return error_; }
+
 private:
     bool load() {
         if (!api_)
             api_ = ffmpegResampler();
+        if (!api_)
+            error_ = ERROR_CODEC;
         return api_ != nullptr;
     }
+
+    int error_ = ERROR_OK;
 
     const FfmpegApi* api_ = nullptr;
     SwrContext* swr_ = nullptr;
@@ -112,6 +121,14 @@ private:
     AVChannelLayout layout_{};
     std::vector<std::int16_t> out_;
 };
+
+// Why an opening that decoded nothing failed: cancelled, no way to convert
+// what was decoded, or no audio the decoder knows.
+int openFailure(bool cancelled, const Converter& converter) {
+    if (cancelled)
+        return ERROR_UNKNOWN;
+    return converter.error() != ERROR_OK ? converter.error() : ERROR_FILEFORM;
+}
 
 // ---------------------------------------------------------------- MP3
 
@@ -130,7 +147,7 @@ public:
         int err = 0;
         mh_ = mpg123_new(nullptr, &err);
         if (!mh_)
-            return ERROR_MEM;
+            return err == MPG123_OUT_OF_MEM ? ERROR_MEM : ERROR_CODEC;
         mpg123_param(mh_, MPG123_FLAGS, MPG123_QUIET | MPG123_SKIP_ID3V2, 0);
         // Junk between frames is skipped however long it is; the opening has
         // its own byte limit.
@@ -146,7 +163,7 @@ public:
         opening_ = true;
         while (!opened_) {
             if (!step())
-                return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
+                return openFailure(cancel_, converter_);
             if (!opened_ && fed_ > kOpenLimit)
                 return ERROR_FILEFORM;
         }
@@ -318,7 +335,7 @@ public:
         bitrate_ = static_cast<int>(par->bit_rate / 1000);
         while (!produced_) {
             if (!decode())
-                return cancel_ ? ERROR_UNKNOWN : ERROR_FILEFORM;
+                return openFailure(cancel_, converter_);
             if (!produced_ && source_.totalRead() - startRead > kOpenLimit)
                 return ERROR_FILEFORM;
         }

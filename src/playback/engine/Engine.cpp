@@ -61,6 +61,8 @@ public:
     // Guards the state below (not the mixer list).
     std::mutex mutex_;
     bool initialised_ = false;
+    // Init is opening the output (outside the lock).
+    bool initialising_ = false;
     bool started_ = true;
     std::unique_ptr<OutputDriver> output_;
     NetConfig net_;
@@ -160,10 +162,16 @@ public:
         return nullptr;
     }
 
-    // Stops and forgets the encoders of one stream (or one encoder).
+    // Forgets the encoders of one stream (or one encoder) and hands them to
+    // the caller to stop.
     std::vector<std::shared_ptr<EncoderFeed>> takeEncoders(DWORD handle) {
-        std::vector<std::shared_ptr<EncoderFeed>> taken;
         std::lock_guard lock(mutex_);
+        return takeEncodersLocked(handle);
+    }
+
+    // The same with mutex_ held.
+    std::vector<std::shared_ptr<EncoderFeed>> takeEncodersLocked(DWORD handle) {
+        std::vector<std::shared_ptr<EncoderFeed>> taken;
         auto one = encoders_.find(handle);
         if (one != encoders_.end()) {
             taken.push_back(one->second.second);
@@ -197,7 +205,7 @@ public:
     }
 };
 
-Engine::Engine(OutputKind output) : impl_(std::make_unique<EngineImpl>(output)) {}
+Engine::Engine(OutputKind output) : impl_(std::make_shared<EngineImpl>(output)) {}
 
 Engine::~Engine() {
     Free();
@@ -229,22 +237,30 @@ BOOL Engine::Init(int device, DWORD freq, DWORD flags, void* win, void* clsid) {
     (void)flags;
     (void)win;
     (void)clsid;
-    std::lock_guard lock(impl_->mutex_);
-    if (impl_->initialised_)
-        return fail(ERROR_ALREADY, 0);
-    if (device != -1 && device != 1)
-        return fail(ERROR_DEVICE, 0);
+    const std::shared_ptr<EngineImpl> impl = impl_;
+    {
+        std::lock_guard lock(impl->mutex_);
+        if (impl->initialised_ || impl->initialising_)
+            return fail(ERROR_ALREADY, 0);
+        if (device != -1 && device != 1)
+            return fail(ERROR_DEVICE, 0);
+        impl->initialising_ = true;
+    }
+    // The output opens outside the lock: a slow sound server (up to 5 s)
+    // must not hold up the calls of other threads meanwhile.
     std::unique_ptr<OutputDriver> driver =
-        impl_->kind_ == OutputKind::Null ? makeNullOutput(impl_->nullControl_) : makePulseOutput();
+        impl->kind_ == OutputKind::Null ? makeNullOutput(impl->nullControl_) : makePulseOutput();
     const int rc =
-        driver->open([impl = impl_.get()](std::int16_t* out, std::size_t frames, bool& playing) {
-            return impl->render(out, frames, playing);
+        driver->open([raw = impl.get()](std::int16_t* out, std::size_t frames, bool& playing) {
+            return raw->render(out, frames, playing);
         });
+    std::lock_guard lock(impl->mutex_);
+    impl->initialising_ = false;
     if (rc != ERROR_OK)
         return fail(rc, 0);
-    impl_->output_ = std::move(driver);
-    impl_->initialised_ = true;
-    impl_->started_ = true;
+    impl->output_ = std::move(driver);
+    impl->initialised_ = true;
+    impl->started_ = true;
     return ok(1);
 }
 
@@ -295,29 +311,30 @@ BOOL Engine::SetConfigPtr(DWORD option, const void* value) {
 }
 
 BOOL Engine::Free() {
+    const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
     std::unique_ptr<OutputDriver> output;
     std::map<DWORD, std::shared_ptr<Stream>> streams;
     std::map<DWORD, std::pair<DWORD, std::shared_ptr<EncoderFeed>>> encoders;
     {
-        std::lock_guard lock(impl_->mutex_);
-        if (!impl_->initialised_)
+        std::lock_guard lock(impl->mutex_);
+        if (!impl->initialised_)
             return fail(ERROR_INIT, 0);
-        impl_->initialised_ = false;
-        for (auto& flag : impl_->pending_)
+        impl->initialised_ = false;
+        for (auto& flag : impl->pending_)
             *flag = true;
-        impl_->pending_.clear();
-        output = std::move(impl_->output_);
-        streams.swap(impl_->streams_);
-        encoders.swap(impl_->encoders_);
+        impl->pending_.clear();
+        output = std::move(impl->output_);
+        streams.swap(impl->streams_);
+        encoders.swap(impl->encoders_);
     }
     // The output first, so that nothing renders while the streams go.
     if (output)
         output->close();
     {
-        std::lock_guard lock(impl_->mixMutex_);
-        for (auto& s : impl_->mix_)
+        std::lock_guard lock(impl->mixMutex_);
+        for (auto& s : impl->mix_)
             s->playing = false;
-        impl_->mix_.clear();
+        impl->mix_.clear();
     }
     for (auto& [h, e] : encoders)
         e.second->stop();
@@ -346,60 +363,65 @@ BOOL Engine::Start() {
 
 HSTREAM Engine::StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc,
                                 void* user) {
-    (void)offset; // live streams cannot start at an offset
+    const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
+    (void)offset;                                   // live streams cannot start at an offset
     NetConfig config;
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     {
-        std::lock_guard lock(impl_->mutex_);
-        if (!impl_->initialised_)
+        std::lock_guard lock(impl->mutex_);
+        if (!impl->initialised_)
             return fail(ERROR_INIT, HSTREAM{0});
-        config = impl_->net_;
-        impl_->pending_.push_back(cancel);
+        config = impl->net_;
+        impl->pending_.push_back(cancel);
     }
     if (!url || !*url) {
-        std::lock_guard lock(impl_->mutex_);
-        std::erase(impl_->pending_, cancel);
+        std::lock_guard lock(impl->mutex_);
+        std::erase(impl->pending_, cancel);
         return fail(ERROR_FILEOPEN, HSTREAM{0});
     }
     std::shared_ptr<Stream> stream;
     const int rc = Stream::open(std::string(url, strnlen(url, 8192)), config, flags, proc, user,
                                 *cancel, stream);
-    std::unique_lock lock(impl_->mutex_);
-    std::erase(impl_->pending_, cancel);
+    std::unique_lock lock(impl->mutex_);
+    std::erase(impl->pending_, cancel);
     if (*cancel && rc != ERROR_OK)
         return fail(ERROR_INIT, HSTREAM{0}); // Free() ended the opening
     if (rc != ERROR_OK)
         return fail(rc, HSTREAM{0});
-    if (*cancel || !impl_->initialised_) {
+    if (*cancel || !impl->initialised_) {
         // The engine was freed while this opening was under way.
         lock.unlock();
         stream->shutdown();
         return fail(ERROR_INIT, HSTREAM{0});
     }
-    const HSTREAM handle = impl_->newHandle();
+    const HSTREAM handle = impl->newHandle();
     stream->setHandle(handle);
-    impl_->streams_.emplace(handle, stream);
+    impl->streams_.emplace(handle, stream);
     return ok(handle);
 }
 
 BOOL Engine::StreamFree(HSTREAM handle) {
+    const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
     std::shared_ptr<Stream> stream;
+    std::vector<std::shared_ptr<EncoderFeed>> encoders;
     {
-        std::lock_guard lock(impl_->mutex_);
-        auto it = impl_->streams_.find(handle);
-        if (it == impl_->streams_.end())
+        // The stream's encoders are taken and the stream forgotten in one
+        // step: an Encode_Start racing with this either comes first (and
+        // its encoder is taken here) or finds no stream (and stops its
+        // encoder itself). No encoder is ever left running unowned.
+        std::lock_guard lock(impl->mutex_);
+        auto it = impl->streams_.find(handle);
+        if (it == impl->streams_.end())
             return fail(ERROR_HANDLE, 0);
         stream = it->second;
-    }
-    for (auto& e : impl_->takeEncoders(handle))
-        e->stop();
-    {
-        std::lock_guard lock(impl_->mutex_);
-        impl_->streams_.erase(handle);
-        impl_->removeFromMix(stream);
+        encoders = impl->takeEncodersLocked(handle);
+        impl->streams_.erase(it);
+        impl->removeFromMix(stream);
         stream->playing = false;
-        impl_->updateOutput();
+        impl->updateOutput();
     }
+    for (auto& e : encoders)
+        e->stop();
     stream->shutdown();
     return ok(1);
 }
@@ -486,10 +508,11 @@ DWORD Engine::ChannelGetLevel(DWORD handle) {
 }
 
 DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void* proc, void* user) {
-    (void)flags; // encoders always end with their stream
+    const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
+    (void)flags;                                    // encoders always end with their stream
     (void)proc;
     (void)user;
-    auto stream = impl_->findStream(handle);
+    auto stream = impl->findStream(handle);
     if (!stream)
         return fail(ERROR_HANDLE, DWORD{0});
     if (!cmdline || !*cmdline)
@@ -498,14 +521,14 @@ DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void*
     const int rc = EncoderFeed::start(std::string(cmdline, strnlen(cmdline, 4096)), feed);
     if (rc != ERROR_OK)
         return fail(rc, DWORD{0});
-    std::unique_lock lock(impl_->mutex_);
-    if (impl_->streams_.find(handle) == impl_->streams_.end()) {
+    std::unique_lock lock(impl->mutex_);
+    if (impl->streams_.find(handle) == impl->streams_.end()) {
         lock.unlock();
         feed->stop(0, 1000);
         return fail(ERROR_HANDLE, DWORD{0});
     }
-    feed->handle = impl_->newHandle();
-    impl_->encoders_.emplace(feed->handle, std::make_pair(handle, feed));
+    feed->handle = impl->newHandle();
+    impl->encoders_.emplace(feed->handle, std::make_pair(handle, feed));
     {
         std::lock_guard el(stream->encodersMutex);
         stream->encoders.push_back(feed);
@@ -514,9 +537,10 @@ DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void*
 }
 
 BOOL Engine::Encode_Stop(DWORD handle) {
-    auto taken = impl_->takeEncoders(handle);
+    const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
+    auto taken = impl->takeEncoders(handle);
     if (taken.empty()) {
-        if (!impl_->findStream(handle))
+        if (!impl->findStream(handle))
             return fail(ERROR_HANDLE, 0);
         return ok(1); // a stream without an encoder: nothing to stop
     }

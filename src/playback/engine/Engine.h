@@ -210,7 +210,10 @@ public:
     int ErrorGetCode();
 
 private:
-    std::unique_ptr<EngineImpl> impl_;
+    // Shared with every call in progress, so a thread still inside a
+    // blocking call (an opening, a bounded wait that gave up) never touches
+    // freed state when the engine is destroyed meanwhile.
+    std::shared_ptr<EngineImpl> impl_;
 };
 
 } // namespace tolvane::engine

@@ -78,8 +78,10 @@ HeaderCollector::Result HeaderCollector::addLine(std::string_view line) {
         line.remove_suffix(1);
     if (line.size() > kMaxLineLength)
         return Result::TooLarge;
+    // A status line starts a head only between heads; inside one it is an
+    // ordinary line and counts against the same limits.
     const bool statusLine = line.starts_with("HTTP/") || line.starts_with("ICY ");
-    if (statusLine) {
+    if (statusLine && !inHead_) {
         head_ = ResponseHead{};
         bytes_ = 0;
         inHead_ = true;

@@ -46,7 +46,8 @@ public:
     };
 
     // One line as the transport delivers it (line end included or not).
-    // A status line starts a new head (after a redirect or an interim reply).
+    // A status line after a complete head starts a new one (after a
+    // redirect or an interim reply); inside a head it is an ordinary line.
     Result addLine(std::string_view line);
     const ResponseHead& head() const { return head_; }
 

@@ -433,15 +433,19 @@ private:
             std::lock_guard lock(tagMutex_);
             tagBlock_ = head_.tagBlock();
         }
-        if (proc_ && (flags_ & STREAM_STATUS))
+        if (proc_ && (flags_ & STREAM_STATUS) && !stop_)
             proc_(tagBlock_.data(), 0, user_);
         const Codec codec = codecForContentType(head_.contentType());
         auto self = shared_from_this();
         decoder_.start([self, codec] { self->decodeLoop(codec); });
     }
 
-    // IcyDemuxer::Sink, on the transport thread.
+    // IcyDemuxer::Sink, on the transport thread. One chunk of the download
+    // may hold several pieces of audio and titles; freeing can begin between
+    // any two of them, and then no callback follows.
     void audio(const std::uint8_t* data, std::size_t size) override {
+        if (stop_)
+            return;
         if (proc_)
             proc_(data, static_cast<DWORD>(size), user_);
         std::size_t taken = 0;
@@ -463,8 +467,11 @@ private:
                 metas_.pop_front();
             syncs = syncs_;
         }
-        for (const Sync& s : syncs)
+        for (const Sync& s : syncs) {
+            if (stop_)
+                return;
             s.proc(s.sync, handle.load(), 0, s.user);
+        }
     }
 
     bool flushSpill() {
