@@ -496,8 +496,8 @@ void TForm1::buildTimers() {
     }
 }
 
-const std::vector<CommandSpec>& TForm1::commandTable() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<CommandEntry>& TForm1::commandTable() {
+    static const std::vector<CommandEntry> table = {
         {"Run", "Run", [](TForm1& f) { f.RunClick(); }},
         {"Button3", "Load Playlist", [](TForm1& f) { f.Button3Click(); }},
         {"duplicates", "duplicates", [](TForm1& f) { f.duplicatesClick(); }},
@@ -520,7 +520,7 @@ const std::vector<CommandSpec>& TForm1::commandTable() {
 }
 
 void TForm1::buildCommands() {
-    for (const CommandSpec& c : commandTable()) {
+    for (const CommandEntry& c : commandTable()) {
         auto* a = new QAction(QString::fromLatin1(c.caption), sPanel6);
         a->setObjectName(QString::fromLatin1(c.name));
         const auto handler = c.handler;

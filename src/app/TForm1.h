@@ -4,6 +4,7 @@
 // menus, shortcuts, timers and the other windows reach every operation.
 
 #include "common/Timer.h"
+#include "common/Version.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -46,7 +47,7 @@ struct Forms;
 class StationListView;
 
 // One entry of the command table: a hidden command of the main window.
-struct CommandSpec {
+struct CommandEntry {
     const char* name;    // objectName of the action, e.g. "Button3"
     const char* caption; // its caption, e.g. "Load Playlist"
     void (*handler)(class TForm1&);
@@ -68,13 +69,13 @@ public:
     Forms* forms() const { return forms_; }
 
     // The program's constant version, written at every shutdown.
-    static constexpr const char* ProgramVersion = "1.3";
+    static constexpr const char* ProgramVersion = TolvaneVersion;
 
     // --- Commands --------------------------------------------------------
     // Every hidden command as an action; `command("Button3")->trigger()`
     // runs its handler exactly as a click would.
     QAction* command(const QString& name) const;
-    static const std::vector<CommandSpec>& commandTable();
+    static const std::vector<CommandEntry>& commandTable();
     // Invokes a command by name (menus, timers and other windows use this).
     void invoke(const QString& name);
 

@@ -74,22 +74,12 @@ void appendCatalogLine(QString& text, QStringView line) {
     text += QLatin1String("\r\n");
 }
 
-// Replaces the working catalog atomically: written to a temporary file in
-// the same folder, then renamed over the old one, so a reader sees the old
-// or the new catalog whole and a failure leaves the old one in place. It is
-// not synced to disk: temp.dat is a scratch copy that every Load Playlist
-// (start-up included) rebuilds, and syncing megabytes on every filter
-// keystroke would cost tens of milliseconds for nothing.
+// Replaces the working catalog atomically. It is not synced to disk:
+// temp.dat is a scratch copy that every Load Playlist (start-up included)
+// rebuilds, and syncing megabytes on every filter keystroke would cost tens
+// of milliseconds for nothing.
 void replaceWorkingCatalog(const QString& path, const QByteArray& bytes) {
-    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
-    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
-        throw IniWriteError(path);
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                        QFileDevice::ReadOther);
-    if (::rename(QFile::encodeName(file.fileName()).constData(),
-                 QFile::encodeName(path).constData()) != 0)
-        throw IniWriteError(path);
-    file.setAutoRemove(false); // it is temp.dat now
+    WriteFileAtomically(path, bytes, SyncToDisk::No);
 }
 
 void notifyUser(const Notify& notify, const QString& text) {
@@ -165,22 +155,6 @@ std::optional<QString> stationNameFromHeader(const QString& line) {
     return nameFromHeader(line);
 }
 
-QByteArray joinWorkingCatalog(const QStringList& radiolistLines,
-                              const QStringList& radiouserLines) {
-    QString text;
-    for (const QStringList* lines : {&radiolistLines, &radiouserLines}) {
-        for (const QString& line : *lines)
-            appendCatalogLine(text, line);
-    }
-    return text.toUtf8();
-}
-
-QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lookup,
-                                 const Filter& filter) {
-    return listLines(
-        lines.size(), [&](qsizetype i) { return QStringView(lines[i]); }, lookup, filter);
-}
-
 namespace {
 
 // The sorting step's order: positions of the rows to keep, in sorted order,
@@ -225,7 +199,7 @@ std::vector<qsizetype> sortedDistinctOrder(const QVector<StationRow>& rows) {
     return kept;
 }
 
-// The sorting step for rows that listStations just read from the same
+// The sorting step for rows that the list fill just read from the same
 // document: each row already holds its name's bitrate and genre, so the
 // kept rows are taken as they are instead of being looked up again.
 QVector<StationRow> sortListedRows(const QVector<StationRow>& rows) {

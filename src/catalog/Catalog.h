@@ -70,18 +70,6 @@ struct Filter {
 // nullopt when the line does not start with "[".
 std::optional<QString> stationNameFromHeader(const QString& line);
 
-// The working catalog's bytes (UTF-8): every line of radiolist, then every
-// line of radiouser, each ended by CR LF, so a last line without a line break
-// never merges with the next file's first line.
-QByteArray joinWorkingCatalog(const QStringList& radiolistLines, const QStringList& radiouserLines);
-
-// The list fill: visits the lines in order (fewer than two lines list
-// nothing); each header line gives a station name, which passes the filter
-// on its language and genre from `lookup` and becomes a row with its bitrate
-// and genre from `lookup`. Rows are in file order, repeats included.
-QVector<StationRow> listStations(const QStringList& lines, const IniDocument& lookup,
-                                 const Filter& filter);
-
 // The sorting step: fewer than two rows come back unchanged. Otherwise the
 // names are sorted by a case-insensitive collation for the user's locale
 // (QLocale()), one name of each group the collation finds equal is kept (the

@@ -22,6 +22,10 @@ std::optional<QStringView> headerName(QStringView line) {
     return (close < 0 ? t.sliced(1) : t.sliced(1, close - 1)).trimmed();
 }
 
+bool isAscii(QStringView s) {
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
 // Whether two names match under foldCase, without building folded strings.
 bool sameName(QStringView a, QStringView b) {
     if (a.size() == b.size()) {
@@ -39,7 +43,7 @@ bool sameName(QStringView a, QStringView b) {
         return true;
     }
     // Different lengths differ unless folding outside ASCII joins them.
-    if (QtPrivate::isAscii(a) && QtPrivate::isAscii(b))
+    if (isAscii(a) && isAscii(b))
         return false;
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }

@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
+
 #include <QStringConverter>
+#include <cstdio>
 
 namespace tolvane {
 
@@ -57,17 +60,23 @@ QString ProgramPath(const QString& name) {
     return current;
 }
 
-bool ProgramFileExists(const QString& name) { return QFileInfo::exists(ProgramPath(name)); }
+bool ProgramFileExists(const QString& name) {
+    return QFileInfo::exists(ProgramPath(name));
+}
+
+QString decodeUtf8OrLatin1(QByteArrayView bytes) {
+    auto toUtf16 = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = toUtf16(bytes);
+    if (toUtf16.hasError())
+        return QString::fromLatin1(bytes);
+    return text;
+}
 
 QString DecodeText(const QByteArray& bytes) {
     QByteArrayView view(bytes);
     if (view.startsWith("\xEF\xBB\xBF"))
         view = view.sliced(3);
-    auto toUtf16 = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = toUtf16(view);
-    if (toUtf16.hasError())
-        return QString::fromLatin1(view);
-    return text;
+    return decodeUtf8OrLatin1(view);
 }
 
 QByteArray ReadFileBytes(const QString& absolutePath) {
@@ -98,7 +107,21 @@ QStringList ReadTextLines(const QString& absolutePath) {
     return lines;
 }
 
-void WriteFileAtomically(const QString& absolutePath, const QByteArray& bytes) {
+void WriteFileAtomically(const QString& absolutePath, const QByteArray& bytes, SyncToDisk sync) {
+    if (sync == SyncToDisk::No) {
+        // QSaveFile always syncs; a scratch file goes through a temporary
+        // file of its own instead.
+        QTemporaryFile file(absolutePath + QStringLiteral(".XXXXXX"));
+        if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
+            throw IniWriteError(absolutePath);
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                            QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        if (::rename(QFile::encodeName(file.fileName()).constData(),
+                     QFile::encodeName(absolutePath).constData()) != 0)
+            throw IniWriteError(absolutePath);
+        file.setAutoRemove(false); // it has the target's name now
+        return;
+    }
     QSaveFile f(absolutePath);
     if (!f.open(QIODevice::WriteOnly))
         throw IniWriteError(absolutePath);

@@ -23,6 +23,10 @@ bool ProgramFileExists(const QString& name);
 // FileReadError when the file exists but cannot be read.
 QStringList ReadTextLines(const QString& absolutePath);
 
+// Text from bytes of an unknown character set: UTF-8 when they are valid
+// UTF-8, otherwise Latin-1 (what older files and most stations send).
+QString decodeUtf8OrLatin1(QByteArrayView bytes);
+
 // Decodes file bytes: UTF-8 without its byte-order mark, or Latin-1 when the
 // bytes are not valid UTF-8.
 QString DecodeText(const QByteArray& bytes);
@@ -31,8 +35,12 @@ QString DecodeText(const QByteArray& bytes);
 // Returns an empty array for a missing file.
 QByteArray ReadFileBytes(const QString& absolutePath);
 
-// Replaces a file atomically with bytes (temporary file, then rename); throws
+// Replaces a file atomically with bytes (temporary file in the same folder,
+// then rename), so a reader sees the old or the new file whole; throws
 // IniWriteError with the path on failure, leaving the old file untouched.
-void WriteFileAtomically(const QString& absolutePath, const QByteArray& bytes);
+// Scratch files that are rebuilt anyway may skip the sync to disk.
+enum class SyncToDisk { Yes, No };
+void WriteFileAtomically(const QString& absolutePath, const QByteArray& bytes,
+                         SyncToDisk sync = SyncToDisk::Yes);
 
 } // namespace tolvane

@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 #include "WebService.h"
+#include "common/Version.h"
 
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -73,7 +74,7 @@ TForm9::TForm9(std::function<QPixmap()> defaultPicture, QWidget* parent)
     Image1->setAccessibleName(QStringLiteral("Tolvane"));
     grid->addWidget(Image1, 1, 0, 3, 1);
 
-    Label1 = new QLabel(QStringLiteral("Tolvane 1.3"), this);
+    Label1 = new QLabel(QStringLiteral("Tolvane ") + QLatin1String(TolvaneVersion), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     QFont big = Label1->font();
     big.setBold(true);

@@ -1,8 +1,10 @@
 #include "WebService.h"
 
+#include "common/CurlGlobal.h"
 #include "common/Errors.h"
 #include "common/IniFile.h"
 #include "common/Paths.h"
+#include "common/Version.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,12 +24,7 @@ namespace tolvane {
 
 namespace {
 
-constexpr const char* UserAgent = "Tolvane/1.3";
-
-void initCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
+const std::string UserAgent = std::string("Tolvane/") + TolvaneVersion;
 
 // Where the body goes while it arrives, and why a transfer was cut short.
 struct BodySink {
@@ -149,7 +146,7 @@ bool DownloadToFile(const QString& url, const QString& path, const DownloadLimit
     if (encoded.isEmpty() || path.isEmpty() || QFileInfo(path).isDir())
         return false;
 
-    initCurlOnce();
+    ensureCurlGlobalInit();
     CurlHandle curl;
     if (!curl.handle)
         return false;
@@ -173,7 +170,7 @@ bool DownloadToFile(const QString& url, const QString& path, const DownloadLimit
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L); // also called off the main thread
-    curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent.c_str());
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, ""); // whatever libcurl can decode
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);

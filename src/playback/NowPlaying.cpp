@@ -1,15 +1,11 @@
 #include "NowPlaying.h"
 
-#include <QStringDecoder>
+#include "common/Paths.h"
 
 namespace tolvane::playback {
 
 QString decodeTagText(QByteArrayView bytes) {
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
+    return decodeUtf8OrLatin1(bytes);
 }
 
 std::optional<QString> parseStreamTitle(const QString& metadata) {

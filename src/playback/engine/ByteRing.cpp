@@ -101,16 +101,6 @@ void ByteRing::cancel() {
     spaceReady_.notify_all();
 }
 
-bool ByteRing::finished() const {
-    std::lock_guard lock(mutex_);
-    return finished_;
-}
-
-bool ByteRing::cancelled() const {
-    std::lock_guard lock(mutex_);
-    return cancelled_;
-}
-
 std::size_t ByteRing::fill() const {
     std::lock_guard lock(mutex_);
     return size_;

@@ -35,8 +35,6 @@ public:
     void finish();
     // Wakes and releases every waiter for good (shutdown).
     void cancel();
-    bool finished() const;
-    bool cancelled() const;
 
     std::size_t fill() const;
     std::uint64_t totalWritten() const { return written_.load(); }

@@ -3,8 +3,33 @@
 // buffer), its decoder (decoding thread and PCM buffer), its tags, syncs,
 // level and encoders. Owned by the engine through shared pointers; the mixer
 // holds one while a channel plays.
+//
+// A stream's states. Its transport thread moves through one phase after
+// another (StreamImpl::Phase):
+//
+//   Phase     while                               next
+//   Head      the response head comes in          Playlist: the type or the address says
+//                                                   playlist; Sniff: any other 2xx head;
+//                                                   Done: an error status, a bad or too
+//                                                   large head, a time-out
+//   Sniff     the first 16 body bytes come in     Playlist: they start a list; Audio
+//   Playlist  the list's body is read whole       Done
+//   Audio     audio goes to the download buffer   Done: the server closed, a time-out,
+//             and the decoder                       or the stream is freed
+//   Done      nothing more is downloaded          -
+//
+// Its opening, which StreamCreateURL waits for (StreamImpl::OpenState):
+//
+//   Pending   -> Audio     the decoder has decoded the first audio
+//             -> Playlist  a playlist body was read whole; the follower opens
+//                          its entries (PlaylistFollower.cpp)
+//             -> Failed    with an engine error code
+//
+// Freeing (shutdown) can come in any state: it raises the stop flag, after
+// which no callback is made, and ends both threads.
 
 #include "Engine.h"
+#include "common/Version.h"
 
 #include <atomic>
 #include <cstddef>
@@ -31,7 +56,7 @@ struct NetConfig {
     bool followPlaylists = false;
     // Unset: libcurl's default (environment); empty: no proxy.
     std::optional<std::string> proxy;
-    std::string agent = "Tolvane/1.3";
+    std::string agent = std::string("Tolvane/") + TolvaneVersion;
 };
 
 class StreamImpl;
@@ -49,7 +74,6 @@ public:
     Stream& operator=(const Stream&) = delete;
 
     void setHandle(DWORD handle);
-    DWORD handle() const;
 
     // Stops every thread of the stream and its encoders. Bounded in time;
     // safe to call from one of the stream's own callbacks.

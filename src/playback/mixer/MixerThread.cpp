@@ -82,15 +82,17 @@ void MixerThread::setVolume(int volume) {
     if (volume < 0 || volume > 100)
         return;
     volume_ = volume;
-    std::lock_guard lock(state_->mutex);
-    state_->channels = std::make_pair(volume_, balance_);
-    state_->wake.notify_all();
+    sendChannels();
 }
 
 void MixerThread::setBalance(int balance) {
     if (balance < -100 || balance > 100)
         return;
     balance_ = balance;
+    sendChannels();
+}
+
+void MixerThread::sendChannels() {
     std::lock_guard lock(state_->mutex);
     state_->channels = std::make_pair(volume_, balance_);
     state_->wake.notify_all();

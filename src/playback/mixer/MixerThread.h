@@ -46,6 +46,9 @@ public:
     struct State;
 
 private:
+    // Hands the latest volume and balance to the mixer's thread.
+    void sendChannels();
+
     std::shared_ptr<State> state_;
     std::thread thread_;
     // The values as the window set them (user-interface thread).

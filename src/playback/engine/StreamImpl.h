@@ -1,0 +1,247 @@
+#pragma once
+// Inside one stream: the state its transport thread, its decoding thread and
+// the engine's calls share. The transport is in StreamTransport.cpp, the
+// opening and decoding in Stream.cpp, the playlist follower in
+// PlaylistFollower.cpp. The states are tabled in Stream.h.
+
+#include "ByteRing.h"
+#include "Decoder.h"
+#include "HttpHead.h"
+#include "IcyDemuxer.h"
+#include "Playlist.h"
+#include "Stream.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+namespace tolvane::engine {
+
+using Clock = std::chrono::steady_clock;
+
+// The bitrate assumed for a stream that does not say (kbit/s).
+inline constexpr int kDefaultKbps = 128;
+
+// A thread that can be joined with a time limit; detached when the limit
+// passes (it keeps what it needs alive through its own shared pointers).
+class BoundedThread {
+public:
+    template <typename F> void start(F&& body) {
+        done_ = std::make_shared<Done>();
+        thread_ = std::thread([done = done_, body = std::forward<F>(body)]() mutable {
+            body();
+            std::lock_guard lock(done->mutex);
+            done->flag = true;
+            done->cv.notify_all();
+        });
+    }
+    bool isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
+    void join(std::chrono::milliseconds wait) {
+        if (!thread_.joinable())
+            return;
+        if (isCurrent()) {
+            thread_.detach();
+            return;
+        }
+        std::unique_lock lock(done_->mutex);
+        if (done_->cv.wait_for(lock, wait, [&] { return done_->flag; })) {
+            lock.unlock();
+            thread_.join();
+        } else {
+            lock.unlock();
+            thread_.detach();
+        }
+    }
+
+private:
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool flag = false;
+    };
+    std::shared_ptr<Done> done_;
+    std::thread thread_;
+};
+
+class StreamImpl : public IcyDemuxer::Sink, public std::enable_shared_from_this<StreamImpl> {
+public:
+    enum class OpenState { Pending, Audio, Playlist, Failed };
+
+    StreamImpl(std::string url, const NetConfig& config, DWORD flags, DOWNLOADPROC proc, void* user)
+        : url_(std::move(url)), config_(config), flags_(flags), proc_(proc), user_(user) {}
+
+    ~StreamImpl() override;
+
+    // ------------------------------------------------------------ opening
+
+    int start();
+
+    // Waits for the outcome of the opening. Bounded: the transport ends by
+    // itself within its time-outs, and the whole opening has a deadline.
+    OpenState waitOpen(const std::atomic<bool>& cancel, int& error);
+
+    // With a pre-buffer percentage set, waits until the buffer holds that
+    // much or the download has ended.
+    void waitPrebuffer(const std::atomic<bool>& cancel);
+
+    std::string playlistBody() {
+        std::lock_guard lock(openMutex_);
+        return playlistBody_;
+    }
+    PlaylistKind playlistKind() const { return playlistKind_; }
+    std::string effectiveUrl() {
+        std::lock_guard lock(openMutex_);
+        return effectiveUrl_;
+    }
+
+    // The read time-out, or 15 s where it is off, bounds every wait for a server.
+    std::chrono::milliseconds readLimit() const {
+        return std::chrono::milliseconds(config_.readTimeoutMs > 0 ? config_.readTimeoutMs : 15000);
+    }
+
+    // ------------------------------------------------------------ teardown
+
+    void shutdown();
+
+    // ------------------------------------------------------------ queries
+
+    std::optional<QWORD> filePosition(DWORD mode, int& error) const;
+
+    const char* tags(DWORD kind);
+
+    void addSync(HSYNC sync, SYNCPROC proc, void* user) {
+        std::lock_guard lock(tagMutex_);
+        syncs_.push_back({sync, proc, user});
+    }
+
+    std::size_t readPcm(std::int16_t* out, std::size_t frames) {
+        if (!pcm_)
+            return 0;
+        return pcm_->read(reinterpret_cast<std::uint8_t*>(out), frames * 4, false) / 4;
+    }
+
+    bool drained() const { return decodeEnded_ && (!pcm_ || pcm_->fill() == 0); }
+
+    std::atomic<DWORD> handle{0};
+
+private:
+    struct Sync {
+        HSYNC sync;
+        SYNCPROC proc;
+        void* user;
+    };
+    enum class Phase { Head, Sniff, Playlist, Audio, Done };
+
+    void setOpen(OpenState state, int error);
+
+    // ------------------------------------------------------------ transport thread
+
+    static std::size_t headerThunk(char* data, std::size_t size, std::size_t n, void* self) {
+        return static_cast<StreamImpl*>(self)->onHeader(data, size * n);
+    }
+    static std::size_t writeThunk(char* data, std::size_t size, std::size_t n, void* self) {
+        return static_cast<StreamImpl*>(self)->onBody(reinterpret_cast<std::uint8_t*>(data),
+                                                      size * n);
+    }
+
+    std::size_t onHeader(const char* data, std::size_t size);
+
+    std::size_t onBody(const std::uint8_t* data, std::size_t size);
+
+    void countBytes(std::size_t size);
+
+    // The first body bytes have come: a playlist in disguise, or audio.
+    void decideFromSniff();
+
+    void startAudio();
+
+    // IcyDemuxer::Sink, on the transport thread. One chunk of the download
+    // may hold several pieces of audio and titles; freeing can begin between
+    // any two of them, and then no callback follows.
+    void audio(const std::uint8_t* data, std::size_t size) override;
+
+    void metadata(const std::string& text) override;
+
+    bool flushSpill();
+
+    void armWake();
+
+    void transportLoop();
+
+    // The read time-out: nothing for that long, or far less than the stream
+    // needs over that long, while the engine wants data. Before the head is
+    // complete the connect time-out is added.
+    bool timedOut(Clock::time_point now, Clock::time_point started);
+
+    static int errorFor(CURLcode rc);
+
+    void endTransport(bool finishedOk, int error);
+
+    // ------------------------------------------------------------ decoding thread
+
+    void decodeLoop(Codec codec);
+
+    // Fixed at creation.
+    const std::string url_;
+    const NetConfig config_;
+    const DWORD flags_;
+    const DOWNLOADPROC proc_;
+    void* const user_;
+
+    // libcurl handles: made before the transport thread starts, used only by
+    // it (curl_multi_wakeup excepted), freed after it has ended.
+    CURL* easy_ = nullptr;
+    CURLM* multi_ = nullptr;
+    curl_slist* aliases_ = nullptr;
+    curl_slist* requestHeaders_ = nullptr;
+
+    std::atomic<bool> stop_{false};
+    BoundedThread transport_;
+    BoundedThread decoder_;
+    BoundedThread preload_; // loads FFmpeg ahead of the decoder
+
+    // Transport thread only.
+    Phase phase_ = Phase::Head;
+    HeaderCollector collector_;
+    std::vector<std::uint8_t> sniff_;
+    std::vector<std::uint8_t> spill_;
+    std::unique_ptr<IcyDemuxer> demux_;
+    PlaylistKind playlistKind_ = PlaylistKind::None;
+    int abortError_ = ERROR_OK;
+    bool paused_ = false;
+    int kbps_ = kDefaultKbps;
+    Clock::time_point lastByte_;
+    Clock::time_point windowStart_;
+    std::uint64_t windowBytes_ = 0;
+
+    // Set by the transport thread (under ringMutex_, which shutdown takes)
+    // before the opening succeeds; read-only afterwards. The rings
+    // themselves are thread-safe.
+    std::mutex ringMutex_;
+    std::unique_ptr<ByteRing> ring_;
+    std::unique_ptr<ByteRing> pcm_;
+    std::atomic<bool> spaceFreed_{false};
+    std::atomic<bool> downloadEnded_{false};
+    std::atomic<bool> decodeEnded_{false};
+    std::atomic<int> decoderKbps_{0};
+
+    // Guarded by tagMutex_.
+    std::mutex tagMutex_;
+    ResponseHead head_;
+    std::string tagBlock_;
+    std::deque<std::string> metas_;
+    std::vector<Sync> syncs_;
+
+    // Guarded by openMutex_.
+    std::mutex openMutex_;
+    std::condition_variable openCv_;
+    OpenState openState_ = OpenState::Pending;
+    int openError_ = ERROR_OK;
+    std::string playlistBody_;
+    std::string effectiveUrl_;
+};
+
+} // namespace tolvane::engine
