@@ -21,6 +21,7 @@
 #include "playback/engine/Engine.h"
 #include "playback/mixer/MixerThread.h"
 #include "recording/SongSplit.h"
+#include "settings/SettingsFile.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -35,8 +36,6 @@ namespace tolvane {
 
 namespace {
 
-const QString SettingsFile = QStringLiteral("\\settings\\settings.dat");
-const QString Radio = QStringLiteral("radio");
 // How long quitting waits for the stream opener's workers.
 constexpr int WorkerShutdownMs = 5000;
 
@@ -190,11 +189,11 @@ void TForm1::Edit5Change() {
     invoke(QStringLiteral("Button11"));
 
     // 2. The settings of this song change.
-    IniFile ini(ProgramPath(SettingsFile));
-    const QString songImage = ini.ReadString(Radio, QStringLiteral("songimage"));
-    const QString separate = ini.ReadString(Radio, QStringLiteral("separate"));
-    const QString interval = ini.ReadString(Radio, QStringLiteral("interval"));
-    const QString interval2 = ini.ReadString(Radio, QStringLiteral("interval2"));
+    IniFile ini = settings::openSettings();
+    const QString songImage = ini.ReadString(settings::RadioSection, settings::SongImageKey);
+    const QString separate = ini.ReadString(settings::RadioSection, settings::SeparateKey);
+    const QString interval = ini.ReadString(settings::RadioSection, settings::IntervalKey);
+    const QString interval2 = ini.ReadString(settings::RadioSection, settings::Interval2Key);
 
     // 3. Artist and song for the lyrics query; an empty title keeps both.
     QWidget* lyrics = forms_ ? forms_->Form6 : nullptr;
@@ -217,7 +216,7 @@ void TForm1::Edit5Change() {
     invokeCommand(lyrics, "Button1");
 
     // 6. The song picture, or the song-info popup with the default picture.
-    if (songImage == QLatin1String("true")) {
+    if (songImage == settings::TrueText) {
         Timer5->start();
     } else {
         if (QWidget* songInfo = forms_ ? forms_->Form7 : nullptr) {

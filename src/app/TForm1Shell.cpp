@@ -4,6 +4,7 @@
 
 #include "common/IniFile.h"
 #include "common/Paths.h"
+#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -53,11 +54,10 @@ void TForm1::sComboBox1Change() {
 }
 
 void TForm1::sBitBtn1Click() {
-    const QString settingsPath = ProgramPath(QStringLiteral("\\settings\\settings.dat"));
-    if (!QFileInfo::exists(settingsPath) || sComboBox1->currentText().isEmpty())
+    if (!settings::settingsFileExists() || sComboBox1->currentText().isEmpty())
         return;
-    IniFile(settingsPath)
-        .WriteString(QStringLiteral("radio"), QStringLiteral("skin"), sComboBox1->currentText());
+    settings::openSettings().WriteString(settings::RadioSection, settings::SkinKey,
+                                         sComboBox1->currentText());
     skinpanel->hide();
 }
 

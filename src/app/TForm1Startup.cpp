@@ -13,6 +13,7 @@
 #include "common/Paths.h"
 #include "online/WebService.h"
 #include "playback/engine/Engine.h"
+#include "settings/SettingsFile.h"
 #include "update/TForm5.h"
 
 #include <QComboBox>
@@ -32,13 +33,7 @@ namespace tolvane {
 
 namespace {
 
-const QString SettingsFile = QStringLiteral("\\settings\\settings.dat");
-const QString Radio = QStringLiteral("radio");
 const QString ClockFontFamily = QStringLiteral("Digital Readout Thick Upright");
-
-IniFile settings() {
-    return IniFile(ProgramPath(SettingsFile));
-}
 
 // The clock's font: the system's when it has one of that family, otherwise
 // the seven-segment font shipped in "Fonts", registered under that family.
@@ -106,18 +101,20 @@ void TForm1::FormShow() {
         connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 
         // 3. Hand-off to the updater program.
-        if (settings().ReadString(Radio, QStringLiteral("update")) == QLatin1String("true")) {
+        if (settings::openSettings().ReadString(settings::RadioSection, settings::UpdateKey) ==
+            settings::TrueText) {
             QProcess::startDetached(ProgramPath(QStringLiteral("\\TolvaneUpdate")), {},
                                     QDir::currentPath());
-            settings().WriteString(Radio, QStringLiteral("update"), QStringLiteral("false"));
+            settings::openSettings().WriteString(settings::RadioSection, settings::UpdateKey,
+                                                 settings::FalseText);
             Timer1->start();
         }
 
         // 4. Skin, website and level meter from the settings file.
-        if (ProgramFileExists(SettingsFile)) {
-            IniFile ini = settings();
-            const QString skin = ini.ReadString(Radio, QStringLiteral("skin"));
-            Edit4->setText(ini.ReadString(Radio, QStringLiteral("sajtstanice")));
+        if (settings::settingsFileExists()) {
+            IniFile ini = settings::openSettings();
+            const QString skin = ini.ReadString(settings::RadioSection, settings::SkinKey);
+            Edit4->setText(ini.ReadString(settings::RadioSection, settings::StationWebsiteKey));
             if (!skin.isEmpty())
                 ApplySkin(ProgramPath(QStringLiteral("\\Skins\\")), skin);
             Timer8->start();
@@ -147,15 +144,15 @@ void TForm1::FormShow() {
 }
 
 void TForm1::reloadClick() {
-    if (!ProgramFileExists(SettingsFile))
+    if (!settings::settingsFileExists())
         return;
-    IniFile ini = settings();
-    if (ini.ReadString(Radio, QStringLiteral("autostart")) != QLatin1String("true"))
+    IniFile ini = settings::openSettings();
+    if (ini.ReadString(settings::RadioSection, settings::AutostartKey) != settings::TrueText)
         return;
-    Edit1->setText(ini.ReadString(Radio, QStringLiteral("station")));
-    Edit3->setText(ini.ReadString(Radio, QStringLiteral("name")));
+    Edit1->setText(ini.ReadString(settings::RadioSection, settings::StationKey));
+    Edit3->setText(ini.ReadString(settings::RadioSection, settings::NameKey));
     // A volume that is no whole number ends the handler here: nothing opens.
-    TrackBar1->setValue(StrToInt(ini.ReadString(Radio, QStringLiteral("Volume"))));
+    TrackBar1->setValue(StrToInt(ini.ReadString(settings::RadioSection, settings::VolumeKey)));
     invoke(QStringLiteral("Run"));
 }
 
@@ -176,12 +173,14 @@ void TForm1::FormDestroy() {
         if (QFile::exists(temp))
             QFile::remove(temp);
 
-        IniFile ini = settings();
-        ini.WriteString(Radio, QStringLiteral("Volume"), QString::number(TrackBar1->value()));
-        ini.WriteString(Radio, QStringLiteral("station"), Edit1->text());
-        ini.WriteString(Radio, QStringLiteral("name"), Edit3->text());
-        ini.WriteString(Radio, QStringLiteral("version"), QString::fromLatin1(ProgramVersion));
-        ini.WriteString(Radio, QStringLiteral("sajtstanice"), Edit4->text());
+        IniFile ini = settings::openSettings();
+        ini.WriteString(settings::RadioSection, settings::VolumeKey,
+                        QString::number(TrackBar1->value()));
+        ini.WriteString(settings::RadioSection, settings::StationKey, Edit1->text());
+        ini.WriteString(settings::RadioSection, settings::NameKey, Edit3->text());
+        ini.WriteString(settings::RadioSection, settings::VersionKey,
+                        QString::fromLatin1(ProgramVersion));
+        ini.WriteString(settings::RadioSection, settings::StationWebsiteKey, Edit4->text());
     });
 
     for (tolvane::Timer* t : {Timer1, Timer2, Timer3, Timer4, Timer5, Timer6, Timer7, Timer8})
