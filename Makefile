@@ -7,7 +7,10 @@ ASAN_DIR  ?= build-asan
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build layout run test test-asan clean
+.PHONY: all deps build layout run test test-asan format-check tidy clean
+
+# Every C++ file of the project as clang-format leaves it.
+SOURCES = $(shell git ls-files '*.cpp' '*.h')
 
 all: layout
 
@@ -24,7 +27,7 @@ layout: build
 run: layout
 	cd $(BUILD_DIR)/Tolvane && ./tolvane
 
-test: layout
+test: format-check layout
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) --timeout 600
 	$(MAKE) test-asan
 
@@ -35,6 +38,13 @@ test-asan: deps
 	# Only the executables of the tests labelled "asan" are built here.
 	cmake --build $(ASAN_DIR) -j$(JOBS) --target $$(cd $(ASAN_DIR) && ctest -N -L asan | sed -n 's/^ *Test *#[0-9]*: //p')
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -L asan --timeout 900
+
+format-check: deps
+	clang-format --dry-run --Werror $(SOURCES)
+
+# clang-tidy (.clang-tidy) over src/, with the build's compile commands.
+tidy: build
+	run-clang-tidy -quiet -p $(BUILD_DIR) '$(CURDIR)/src/'
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

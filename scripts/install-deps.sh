@@ -16,6 +16,7 @@ PACKAGES=(
   xvfb xauth x11-apps imagemagick trayer
   fonts-dejavu-core
   curl ca-certificates procps
+  clang-format clang-tidy
 )
 
 missing=()

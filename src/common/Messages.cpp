@@ -14,9 +14,7 @@ namespace {
 // declines confirmations, so nothing silently says yes.
 class StderrSink final : public MessageSink {
 public:
-    void show(const Message& message) override {
-        QTextStream(stderr) << message.text << Qt::endl;
-    }
+    void show(const Message& message) override { QTextStream(stderr) << message.text << Qt::endl; }
     bool confirm(const QString& text, const QString&, ConfirmButtons) override {
         QTextStream(stderr) << text << Qt::endl;
         return false;
@@ -32,11 +30,17 @@ MessageSink* setMessageSink(MessageSink* sink) {
     return currentSink.exchange(sink ? sink : &fallbackSink);
 }
 
-MessageSink* messageSink() { return currentSink.load(); }
+MessageSink* messageSink() {
+    return currentSink.load();
+}
 
-void ShowMessage(const QString& text) { messageSink()->show({MessageKind::Information, text, {}}); }
+void ShowMessage(const QString& text) {
+    messageSink()->show({MessageKind::Information, text, {}});
+}
 
-void PlainMessage(const QString& text) { messageSink()->show({MessageKind::Plain, text, {}}); }
+void PlainMessage(const QString& text) {
+    messageSink()->show({MessageKind::Plain, text, {}});
+}
 
 void ErrorMessage(const QString& text, const QString& caption) {
     messageSink()->show({MessageKind::Error, text, caption});

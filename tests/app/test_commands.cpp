@@ -5,8 +5,8 @@
 
 #include "AppFixture.h"
 #include "app/Accessibility.h"
-#include "catalog/TForm2.h"
 #include "app/Forms.h"
+#include "catalog/TForm2.h"
 #include "common/IniFile.h"
 
 #include <QAccessible>

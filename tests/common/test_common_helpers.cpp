@@ -86,7 +86,9 @@ void CommonHelpersTest::programPath_findsNamesWithoutRegardToCaseAndSeparators()
 
 void CommonHelpersTest::readTextLines_handlesEndingsAndByteOrderMark() {
     TestFolder folder;
-    folder.write("l.dat", "\xEF\xBB\xBF" "English\r\nDeutsch\nFran\xC3\xA7" "ais");
+    folder.write("l.dat", "\xEF\xBB\xBF"
+                          "English\r\nDeutsch\nFran\xC3\xA7"
+                          "ais");
     QCOMPARE(ReadTextLines(folder.file("l.dat")),
              QStringList({"English", "Deutsch", QString::fromUtf8("Français")}));
     folder.write("e.dat", "a\n\nb\n");

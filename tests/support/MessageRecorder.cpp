@@ -2,9 +2,13 @@
 
 namespace tolvane::test {
 
-MessageRecorder::MessageRecorder() { previous_ = setMessageSink(this); }
+MessageRecorder::MessageRecorder() {
+    previous_ = setMessageSink(this);
+}
 
-MessageRecorder::~MessageRecorder() { setMessageSink(previous_); }
+MessageRecorder::~MessageRecorder() {
+    setMessageSink(previous_);
+}
 
 void MessageRecorder::show(const Message& message) {
     QMutexLocker lock(&mutex_);

@@ -12,7 +12,7 @@ namespace tolvane::test {
 
 class MessageRecorder final : public MessageSink {
 public:
-    MessageRecorder();  // installs itself
+    MessageRecorder();           // installs itself
     ~MessageRecorder() override; // puts the previous sink back
 
     void show(const Message& message) override;

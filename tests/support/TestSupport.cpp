@@ -15,9 +15,13 @@ TestFolder::TestFolder() : previous_(QDir::currentPath()) {
     QDir::setCurrent(dir_.path());
 }
 
-TestFolder::~TestFolder() { QDir::setCurrent(previous_); }
+TestFolder::~TestFolder() {
+    QDir::setCurrent(previous_);
+}
 
-QString TestFolder::file(const QString& relative) const { return dir_.filePath(relative); }
+QString TestFolder::file(const QString& relative) const {
+    return dir_.filePath(relative);
+}
 
 void TestFolder::write(const QString& relative, const QByteArray& bytes) const {
     const QString p = file(relative);
@@ -35,7 +39,9 @@ QByteArray TestFolder::read(const QString& relative) const {
     return f.readAll();
 }
 
-bool TestFolder::exists(const QString& relative) const { return QFileInfo::exists(file(relative)); }
+bool TestFolder::exists(const QString& relative) const {
+    return QFileInfo::exists(file(relative));
+}
 
 bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
