@@ -31,7 +31,6 @@
 #include <QSlider>
 #include <QToolButton>
 
-
 namespace tolvane {
 
 namespace {

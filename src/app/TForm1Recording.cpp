@@ -4,6 +4,7 @@
 
 #include "TForm1.h"
 
+#include "Accessibility.h"
 #include "common/Messages.h"
 #include "recording/Recorder.h"
 #include "settings/SettingsFile.h"
@@ -12,16 +13,6 @@
 #include <QToolButton>
 
 namespace tolvane {
-
-namespace {
-
-// The button shows "rec" or "..."; a screen reader says the same.
-void setRecordCaption(QToolButton* button, const QString& caption) {
-    button->setText(caption);
-    button->setAccessibleName(caption);
-}
-
-} // namespace
 
 recording::Recorder& TForm1::recorder() {
     if (!recorder_)
@@ -45,19 +36,19 @@ void TForm1::sButton3Click() {
 
 void TForm1::startRecording(const QString& recordingFolder) {
     Edit6->setText(SongTitle());
-    setRecordCaption(SpeedButton2, QStringLiteral("..."));
+    setCaption(SpeedButton2, QStringLiteral("..."));
     const recording::Recorder::StartResult started =
         recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder);
     if (!started.started) {
         IsRecording = false;
-        setRecordCaption(SpeedButton2, QStringLiteral("rec"));
+        setCaption(SpeedButton2, QStringLiteral("rec"));
     }
     if (!started.message.isEmpty())
         ShowMessage(started.message);
 }
 
 void TForm1::stopRecording(const QString& recordingFolder) {
-    setRecordCaption(SpeedButton2, QStringLiteral("rec"));
+    setCaption(SpeedButton2, QStringLiteral("rec"));
     const recording::Recorder::StopResult stopped = recorder().stop(recordingFolder, Edit6->text());
     if (!stopped.message.isEmpty())
         ShowMessage(stopped.message);
