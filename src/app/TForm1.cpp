@@ -324,6 +324,8 @@ void TForm1::buildLayout() {
         fitToCaption(b, 12);
         transport->addWidget(b);
     }
+    // "rec" and "..." take the same room, so the row keeps still while recording.
+    SpeedButton2->setMinimumWidth(SpeedButton2->maximumWidth());
     transport->addSpacing(4);
     TrackBar1 = new QSlider(Qt::Horizontal, sPanel3);
     TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
