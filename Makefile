@@ -2,12 +2,14 @@
 #   make        install packages (if missing), build, lay out build/Tolvane/
 #   make run    ... and start the player in its program folder
 #   make test   ... and run the whole test suite through CTest
+#   make install [PREFIX=/usr/local] [DESTDIR=...]   install for every user
+#   make package   build a Debian package in build/package/
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build layout run test test-asan format-check tidy clean
+.PHONY: all deps build layout run test test-asan format-check tidy install package clean
 
 # Every C++ file of the project as clang-format leaves it.
 SOURCES = $(shell git ls-files '*.cpp' '*.h')
@@ -45,6 +47,13 @@ format-check: deps
 # clang-tidy (.clang-tidy) over src/, with the build's compile commands.
 tidy: build
 	run-clang-tidy -quiet -p $(BUILD_DIR) '$(CURDIR)/src/'
+
+PREFIX ?= /usr/local
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -17,6 +17,7 @@ PACKAGES=(
   fonts-dejavu-core
   curl ca-certificates procps
   clang-format clang-tidy
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

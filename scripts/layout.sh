@@ -5,7 +5,7 @@
 #     differ, but never a user's settings/settings.dat, radiouser.dat or
 #     favorites.dat that is already there (the installed settings file is
 #     copied only when none exists);
-#   - links the player (src/app/tolvane) and the updater
+#   - copies the player (src/app/tolvane) and the updater
 #     (src/update/TolvaneUpdate) of the build into it when they were built;
 #   - links system/lame to the encoder program /usr/bin/lame.
 # Running it again changes only what changed. Nothing else in the folder
@@ -57,14 +57,18 @@ while IFS= read -r -d '' file; do
     copied=$((copied + 1))
 done < <(cd "$data" && find . -type f -print0)
 
-# Links to the built programs, relative so that the build folder can move.
-link_program() { # link_program <path under the build dir> <name in the program folder>
+# Copies of the built programs, so the folder still works when it is copied
+# elsewhere; replaced (atomically) only when the build changed them.
+copy_program() { # copy_program <path under the build dir> <name in the program folder>
     if [ -x "$build/$1" ] && [ -f "$build/$1" ]; then
-        ln -sfn "../$1" "$dest/$2"
+        if [ -L "$dest/$2" ] || ! cmp -s "$build/$1" "$dest/$2"; then
+            cp -p "$build/$1" "$dest/.layout.$$.$2"
+            mv -fT "$dest/.layout.$$.$2" "$dest/$2"
+        fi
     fi
 }
-link_program src/app/tolvane tolvane
-link_program src/update/TolvaneUpdate TolvaneUpdate
+copy_program src/app/tolvane tolvane
+copy_program src/update/TolvaneUpdate TolvaneUpdate
 
 mkdir -p "$dest/system"
 ln -sfn /usr/bin/lame "$dest/system/lame"

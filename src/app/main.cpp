@@ -2,6 +2,8 @@
 
 #include "Application.h"
 #include "QtMessageSink.h"
+#include "TForm1.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -25,6 +27,16 @@ int main(int argc, char** argv) {
     tolvane::Application tolvaneApp({});
     if (!tolvaneApp.start())
         return 1;
+    // SIGTERM and SIGINT close the main window as "Exit" does; a second one
+    // while closing ends the message loop at once.
+    tolvane::TerminationSignals termination;
+    QObject::connect(&termination, &tolvane::TerminationSignals::terminationRequested, [&] {
+        tolvane::TForm1* form = tolvaneApp.form1();
+        if (form && !form->closing())
+            form->close();
+        else
+            QApplication::quit();
+    });
     const int code = tolvaneApp.exec();
     tolvaneApp.destroyWindows();
     tolvane::setMessageSink(nullptr);
