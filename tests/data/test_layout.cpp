@@ -60,9 +60,13 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
+void makeExecutable(const QString& path) {
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
+}
+
 void makeProgram(const QString& path) {
     writeBytes(path, "#!/bin/sh\nexit 0\n");
-    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
+    makeExecutable(path);
 }
 
 // Every entry of the folder with what identifies its state: contents and
@@ -112,20 +116,30 @@ private slots:
         QVERIFY(!QFileInfo(dest + QStringLiteral("/tolvane")).isSymLink());
     }
 
-    void layout_linksTheBuiltPrograms() {
+    // The folder holds copies of the built programs, so it still works when
+    // it is copied elsewhere; a rebuilt program replaces its copy.
+    void layout_copiesTheBuiltPrograms() {
         TestFolder folder;
         makeProgram(folder.file("build/src/app/tolvane"));
         makeProgram(folder.file("build/src/update/TolvaneUpdate"));
-        const Run run = layout({folder.file("build")});
+        Run run = layout({folder.file("build")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.output));
 
         for (const auto& [built, placed] :
              {std::pair{"build/src/app/tolvane", "build/Tolvane/tolvane"},
               std::pair{"build/src/update/TolvaneUpdate", "build/Tolvane/TolvaneUpdate"}}) {
-            const QFileInfo link(folder.file(placed));
-            QVERIFY2(link.exists() && link.isExecutable(), placed);
-            QCOMPARE(link.canonicalFilePath(), QFileInfo(folder.file(built)).canonicalFilePath());
+            const QFileInfo copy(folder.file(placed));
+            QVERIFY2(copy.exists() && copy.isExecutable() && !copy.isSymLink(), placed);
+            QCOMPARE(readBytes(folder.file(placed)), readBytes(folder.file(built)));
         }
+
+        writeBytes(folder.file("build/src/app/tolvane"), "#!/bin/sh\necho rebuilt\n");
+        makeExecutable(folder.file("build/src/app/tolvane"));
+        run = layout({folder.file("build")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+        QCOMPARE(readBytes(folder.file("build/Tolvane/tolvane")),
+                 QByteArray("#!/bin/sh\necho rebuilt\n"));
+        QVERIFY(QFileInfo(folder.file("build/Tolvane/tolvane")).isExecutable());
     }
 
     // The user's settings and stations survive a new layout; shipped files
