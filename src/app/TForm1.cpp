@@ -725,7 +725,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
         runGuarded([this] { FormClose(); });
     }
     event->accept();
-    QApplication::quit();
+    // Ends the message loop without asking the other windows to close: one
+    // of them (the update window during its pass) may refuse, which would
+    // leave the player running with no main window.
+    QCoreApplication::exit(0);
 }
 
 void TForm1::showEvent(QShowEvent* event) {
