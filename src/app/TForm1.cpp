@@ -34,6 +34,7 @@
 #include <QShowEvent>
 #include <QSlider>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -727,8 +728,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
     // Ends the message loop without asking the other windows to close: one
     // of them (the update window during its pass) may refuse, which would
-    // leave the player running with no main window.
-    QCoreApplication::exit(0);
+    // leave the player running with no main window. exit() would also end
+    // every loop started later, so it is used only inside a running loop.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
+    else
+        QApplication::quit();
 }
 
 void TForm1::showEvent(QShowEvent* event) {
