@@ -11,6 +11,10 @@ work="$(mktemp -d /tmp/tolvane-install-test.XXXXXX)"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # A player that ignored the signal (the failure this test is about) must
+    # not outlive the test.
+    sleep 0.5
+    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
     rm -rf "$work"
 }
 trap cleanup EXIT
