@@ -52,16 +52,45 @@ private slots:
         QCOMPARE(player.exitCode(), 0);
     }
 
-    void play_unreachableStation_failsWithTheEngineError() {
-        StreamServer gone;
-        QVERIFY(gone.start());
-        const QString url = QString::fromStdString(gone.url("/radio"));
-        gone.stop();
+    // A stream that cannot be played ends the tool with the engine's own
+    // error code: an unreachable server is ERROR_NOHTTP (2); an AAC station
+    // on a system without FFmpeg's libraries is ERROR_CODEC (44), not a
+    // format or memory error.
+    void play_unplayableStation_failsWithTheEngineError_data() {
+        QTest::addColumn<bool>("serverUp");
+        QTest::addColumn<bool>("withoutFfmpeg");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("unreachable")
+            << false << false << QByteArray("Service Unavailable (error code: 2)");
+        QTest::newRow("aac without decoder")
+            << true << true << QByteArray("Service Unavailable (error code: 44)");
+    }
+
+    void play_unplayableStation_failsWithTheEngineError() {
+        QFETCH(bool, serverUp);
+        QFETCH(bool, withoutFfmpeg);
+        QFETCH(QByteArray, message);
+        StreamServer server;
+        QVERIFY(server.start());
+        const std::string aac = AudioSamples::tone(SampleFormat::Aac);
+        QVERIFY(!aac.empty());
+        auto route = StreamRoute::audio(aac, false);
+        route.contentType = "audio/aacp";
+        server.setRoute("/radio", route);
+        const QString url = QString::fromStdString(server.url("/radio"));
+        if (!serverUp)
+            server.stop();
         QProcess player;
+        if (withoutFfmpeg) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("LD_PRELOAD", QStringLiteral(WITHOUT_FFMPEG_PATH));
+            player.setProcessEnvironment(env);
+        }
         player.start(QStringLiteral(TOLVANE_PLAY_PATH), {"--null", url});
         QVERIFY(player.waitForFinished(20000));
+        const QByteArray err = player.readAllStandardError();
         QCOMPARE(player.exitCode(), 1);
-        QVERIFY(player.readAllStandardError().contains("Service Unavailable (error code: 2)"));
+        QVERIFY2(err.contains(message), err.constData());
     }
 };
 
