@@ -22,7 +22,7 @@ struct DownloadLimits {
     int connectTimeoutMs = 10'000;
     int totalTimeoutMs = 60'000;
     int maxRedirects = 5;
-    qint64 maxBytes = 64 * 1024 * 1024;
+    qint64 maxBytes = qint64{64} * 1024 * 1024;
     // When set and it turns true, the transfer ends soon after as a failure
     // (checked at least once a second while it runs).
     const std::atomic<bool>* cancel = nullptr;

@@ -11,7 +11,7 @@ namespace tolvane::playback {
 // Limits on a header block taken from the engine: a server cannot make the
 // player copy or walk more than this.
 inline constexpr int MaxHeaderLines = 256;
-inline constexpr qsizetype MaxHeaderBytes = 64 * 1024;
+inline constexpr qsizetype MaxHeaderBytes = qsizetype{64} * 1024;
 
 // The lines of an engine tag block: NUL-terminated lines, the empty one
 // ending them. Stops at that empty line or at the limits; a null block gives

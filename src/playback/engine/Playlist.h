@@ -13,7 +13,7 @@ namespace tolvane::engine {
 enum class PlaylistKind { None, Pls, M3u, Asx };
 
 // Playlists are small; anything larger is not one.
-inline constexpr std::size_t kMaxPlaylistBytes = 256 * 1024;
+inline constexpr std::size_t kMaxPlaylistBytes = std::size_t{256} * 1024;
 inline constexpr std::size_t kMaxPlaylistEntries = 64;
 // A playlist naming a playlist is followed this deep.
 inline constexpr int kMaxPlaylistDepth = 3;
