@@ -1,31 +1,55 @@
 // engine-bench: how Tolvane's engine compares with other players.
 //
 // Starts a private Icecast 2 (fed by ffmpeg with a minute-long mix of pink
-// noise and a tone, looped, as MP3 128 kbit/s and as AAC 96 kbit/s) and a
-// private PulseAudio server with a null sink. Then, one player at a time,
-// records the sink's monitor while the player plays a mount for a while, and
-// reports: CPU seconds (user + system) per minute of audio, peak resident
-// memory, time from starting the player to the first audio at the sink, and
-// gaps of silence after the start.
+// noise and a tone, looped, as MP3 128 kbit/s and as AAC 96 kbit/s, with
+// Icecast's usual 64 KB burst for a new listener), a loopback server that
+// sends a WMA (ASF) file from its header on the way a Windows Media server
+// does (64 KB at once, then at its bitrate), and a private PulseAudio server
+// with a null sink. Then, one player at a time, records the sink's monitor
+// while the player plays a stream for a while, and reports: CPU seconds
+// (user + system) per minute of audio, peak resident memory, time from the
+// start of the command to the first audible sample at the sink, and gaps of
+// silence after it. The runs are interleaved (every player once, then every
+// player again) and the medians reported, with the ratio of the engine to
+// the fastest and the leanest other player on each codec.
 //
-//   engine-bench [--seconds N] [--players tolvane,mpv,mpg123,mplayer,ffplay]
+// For the engine's command-line player it also reports where its time went:
+// the steps that tolvane-play --timing prints, measured from the start of
+// the command; "heard" is the first sample at the sink.
 //
-// Players that are not installed are skipped.
+// The whole player (the tolvane program, with its automatic start of the
+// last station, offscreen) is timed as "tolvane-app" on MP3 when --app names
+// the program folder to copy (run-bench.sh lays it out).
+//
+//   engine-bench [--seconds N] [--runs N] [--codecs mp3,aac,wma]
+//                [--players tolvane,tolvane-app,mpg123,mplayer,mpv,ffplay,cvlc]
+//                [--app PROGRAM-FOLDER]
+//
+// Players that are not installed are skipped and named. VLC refuses to run
+// as root; then it runs in a user namespace of its own where it is not root.
 
 #include "IcecastServer.h"
 #include "PulseServer.h"
+#include "StreamServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,44 +59,141 @@ using namespace tolvane::test;
 
 namespace {
 
+constexpr int kRate = 44100;
+constexpr int kThreshold = 64; // a sample louder than this is sound
+
 struct Result {
-    QString player;
-    QString mount;
+    qint64 firstAudioMs = -1;
     double cpuPerMinute = -1;
     double peakRssMb = -1;
-    qint64 firstAudioMs = -1;
     int gaps = -1;
     qint64 longestGapMs = 0;
+    // tolvane-play's steps, ms from the start of the command.
+    QMap<QString, double> steps;
 };
 
 struct Player {
     QString name;
     QString program;
     QStringList args; // the URL is appended
-    bool mp3Only = false;
+    QStringList codecs;
+    QString workDir; // empty: the bench's own
 };
 
-// Runs one player for `seconds`, recording the sink meanwhile.
-Result runPlayer(const PulseServer& pulse, const Player& player, const QString& url,
-                 const QString& mount, int seconds) {
-    Result r;
-    r.player = player.name;
-    r.mount = mount;
-    // The sink may still play the tail of the previous player for a moment.
-    QThread::msleep(1500);
-    auto rec = pulse.startRecording();
-    QThread::msleep(300); // a stretch of silence before the player starts
-    // Where the capture stands at the launch: the recorder writes each
-    // fragment (20 ms) as it comes, so its size is the capture's clock.
-    const qint64 launchMs = rec->size() / 4 * 1000 / 44100;
+double monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
 
+// tolvane-play --timing: a first line "clock <monotonic ms>" for the start
+// of its main(), then "<ms> ms  <step>" relative to that.
+QMap<QString, double> parseSteps(const QByteArray& text, double launchMonoMs) {
+    QMap<QString, double> steps;
+    double origin = -1;
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith("clock ")) {
+            origin = line.mid(6).toDouble();
+            steps.insert(QStringLiteral("main"), origin - launchMonoMs);
+            continue;
+        }
+        const int ms = line.indexOf(" ms  ");
+        if (origin < 0 || ms <= 0)
+            continue;
+        bool ok = false;
+        const double at = line.left(ms).toDouble(&ok);
+        if (ok)
+            steps.insert(QString::fromUtf8(line.mid(ms + 5)), origin + at - launchMonoMs);
+    }
+    return steps;
+}
+
+// Waits (bounded) until no stream plays to the sink any more.
+void waitForQuietSink(const PulseServer& pulse) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000) {
+        const auto inputs = pulse.sinkInputs();
+        if (inputs && inputs->isEmpty())
+            return;
+        QThread::msleep(50);
+    }
+}
+
+// Watches the capture file grow and notes when the first loud sample
+// lands in it. The wall clock, not the capture's length, is the measure:
+// the null sink renders ahead of time by up to the latency asked of it,
+// and after a pause it may deliver a backlog at once, so the capture's
+// length runs ahead of or behind the clock.
+class Watcher {
+public:
+    Watcher(QString path, qint64 from) : path_(std::move(path)), read_(from - from % 2) {}
+    // True once a loud sample has been seen.
+    bool poll() {
+        QFile f(path_);
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(read_))
+            return false;
+        QByteArray pcm = f.read(1 << 20);
+        pcm.truncate(pcm.size() - pcm.size() % 2);
+        read_ += pcm.size();
+        const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
+        for (qsizetype i = 0; i < pcm.size() / 2; ++i)
+            if (std::abs(int(s[i])) > kThreshold)
+                return true;
+        return false;
+    }
+
+private:
+    QString path_;
+    qint64 read_;
+};
+
+// The capture that startRecording just began: the newest in the server's
+// temporary folder, beside its runtime folder.
+QString newestCapture(const PulseServer& pulse) {
+    const QDir dir(QFileInfo(pulse.runtimeDir()).dir());
+    const QFileInfoList captures =
+        dir.entryInfoList({QStringLiteral("capture-*.raw")}, QDir::Files, QDir::Time);
+    return captures.isEmpty() ? QString() : captures.first().absoluteFilePath();
+}
+
+// Runs one player for `seconds`, recording the sink meanwhile.
+Result runPlayer(const PulseServer& pulse, const Player& player, const QString& url, int seconds) {
+    Result r;
+    waitForQuietSink(pulse);
+    auto rec = pulse.startRecording();
+    const QString capture = newestCapture(pulse);
+    // Wait until the capture flows at the pace of the clock (after the
+    // previous player the sink may be ahead and deliver nothing for a
+    // while), then a stretch of silence before the player starts.
+    {
+        QElapsedTimer t;
+        t.start();
+        qint64 mark = rec->size();
+        QElapsedTimer steady;
+        steady.start();
+        while (t.elapsed() < 5000) {
+            QThread::msleep(10);
+            const qint64 now = rec->size();
+            if (now == mark && steady.elapsed() > 60) {
+                steady.restart(); // stalled: start over
+            } else if (now != mark) {
+                mark = now;
+                if (steady.elapsed() >= 300)
+                    break;
+            }
+        }
+    }
     QProcessEnvironment env = pulse.clientEnvironment();
     env.insert("SDL_AUDIODRIVER", "pulseaudio");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
     QByteArray program = QFile::encodeName(player.program);
     QList<QByteArray> argStore{program};
     for (const auto& a : player.args)
         argStore << a.toLocal8Bit();
-    argStore << url.toLocal8Bit();
+    if (!url.isEmpty())
+        argStore << url.toLocal8Bit();
     std::vector<char*> argv;
     for (auto& a : argStore)
         argv.push_back(a.data());
@@ -84,27 +205,41 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
     for (auto& e : envStore)
         envp.push_back(e.data());
     envp.push_back(nullptr);
+    QTemporaryDir logDir;
+    const QByteArray errFile = QFile::encodeName(logDir.filePath("stderr"));
+    const QByteArray workDir = QFile::encodeName(player.workDir);
 
-    const bool showErrors = qEnvironmentVariableIsSet("ENGINE_BENCH_STDERR");
+    Watcher watcher(capture, rec->size());
+    QElapsedTimer sinceLaunch;
+    const double launchMonoMs = monotonicMs();
+    sinceLaunch.start();
     const pid_t pid = fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
+        const int err = ::open(errFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(null, 0);
         dup2(null, 1);
-        if (!showErrors)
-            dup2(null, 2);
+        dup2(err >= 0 ? err : null, 2);
+        if (!workDir.isEmpty() && chdir(workDir.constData()) != 0)
+            _exit(126);
         execve(argv[0], argv.data(), envp.data());
+        std::fprintf(stderr, "cannot run %s: %s\n", argv[0], std::strerror(errno));
         _exit(127);
     }
     // Let the player play, then ask it to stop and collect its usage.
     QElapsedTimer played;
     played.start();
     while (played.elapsed() < seconds * 1000LL) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(50);
+        // Every millisecond until the first sound, then at leisure.
+        if (r.firstAudioMs < 0 && watcher.poll())
+            r.firstAudioMs = sinceLaunch.elapsed();
+        QThread::msleep(r.firstAudioMs < 0 ? 1 : 50);
         int status;
         if (waitpid(pid, &status, WNOHANG) == pid) {
-            std::fprintf(stderr, "%s ended early\n", qPrintable(player.name));
+            QFile f(QString::fromLocal8Bit(errFile));
+            f.open(QIODevice::ReadOnly);
+            std::fprintf(stderr, "  %s ended early (status %d): %s\n", qPrintable(player.name),
+                         status, f.readAll().right(2000).constData());
             rec->stop();
             return r;
         }
@@ -127,13 +262,22 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
     const double minutes = played.elapsed() / 60000.0;
     r.cpuPerMinute = cpu / minutes;
     r.peakRssMb = usage.ru_maxrss / 1024.0;
-    const auto first = firstSoundMs(pcm, 64);
+    {
+        QFile f(QString::fromLocal8Bit(errFile));
+        if (f.open(QIODevice::ReadOnly)) {
+            const QByteArray text = f.readAll();
+            r.steps = parseSteps(text, launchMonoMs);
+            if (qEnvironmentVariableIsSet("ENGINE_BENCH_STDERR"))
+                std::fprintf(stderr, "%s", text.constData());
+        }
+    }
+    const auto first = firstSoundMs(pcm, kThreshold);
     if (first) {
-        r.firstAudioMs = *first - launchMs;
         // Gaps after the first sound, leaving the last half second (the stop).
-        const qint64 startByte = (*first * 44100 / 1000) * 4;
-        const qint64 endByte = qMax<qint64>(startByte, pcm.size() - 44100 / 2 * 4);
-        const auto gaps = findSilenceGaps(pcm.mid(startByte, endByte - startByte), 20, 64, true);
+        const qint64 startByte = (*first * kRate / 1000) * 4;
+        const qint64 endByte = qMax<qint64>(startByte, pcm.size() - kRate / 2 * 4);
+        const auto gaps =
+            findSilenceGaps(pcm.mid(startByte, endByte - startByte), 20, kThreshold, true);
         r.gaps = static_cast<int>(gaps.size());
         for (const auto& g : gaps) {
             r.longestGapMs = qMax(r.longestGapMs, g.lengthMs);
@@ -144,38 +288,84 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
     return r;
 }
 
-QString findProgram(const QString& name) {
-    return QStandardPaths::findExecutable(name);
+template <typename T> T median(QList<T> v) {
+    if (v.isEmpty())
+        return T(-1);
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+bool makeFile(const QStringList& ffmpegArgs) {
+    QProcess ff;
+    ff.start("ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y"} + ffmpegArgs);
+    if (!ff.waitForFinished(120000) || ff.exitCode() != 0) {
+        std::fprintf(stderr, "ffmpeg failed: %s\n", ff.readAllStandardError().constData());
+        return false;
+    }
+    return true;
+}
+
+// A copy of the program folder whose settings start `url` at once, with
+// every outside service pointed at a closed port of this machine.
+bool makeProgramFolder(const QString& folder, const QString& to, const QString& url) {
+    const QString from = QFileInfo(folder).absoluteFilePath();
+    QDirIterator it(from, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + "/" + QDir(from).relativeFilePath(file);
+        QDir().mkpath(QFileInfo(target).path());
+        if (!QFile::copy(file, target) || !QFile::setPermissions(target, QFile::permissions(file)))
+            return false;
+    }
+    QDir().mkpath(to + "/settings");
+    auto write = [&](const QString& name, const QByteArray& text) {
+        QFile f(to + "/" + name);
+        f.remove();
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    };
+    const QByteArray nowhere = "http://127.0.0.1:9";
+    QByteArray services = "[services]\n";
+    for (const char* key :
+         {"main", "radio", "site", "lyrics", "facebook", "twitter", "facebookpage", "twitterpage"})
+        services += QByteArray(key) + "=" + nowhere + "\n";
+    return write("settings/services.dat", services) &&
+           write("settings/settings.dat", "[radio]\nwebsite=" + nowhere +
+                                              "\nupdate=false\nautostart=true\nstation=" +
+                                              url.toUtf8() + "\nname=Bench\nVolume=100\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int seconds = 60;
-    QStringList wanted{"tolvane", "mpv", "mpg123", "mplayer", "ffplay"};
+    int seconds = 20;
+    int runs = 3;
+    QStringList codecs{"mp3", "aac", "wma"};
+    QStringList wanted{"tolvane", "tolvane-app", "mpg123", "mplayer", "mpv", "ffplay", "cvlc"};
+    QString appFolder;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--seconds" && i + 1 < args.size())
-            seconds = args[++i].toInt();
+            seconds = std::max(3, args[++i].toInt());
+        else if (args[i] == "--runs" && i + 1 < args.size())
+            runs = std::max(1, args[++i].toInt());
+        else if (args[i] == "--codecs" && i + 1 < args.size())
+            codecs = args[++i].split(',');
         else if (args[i] == "--players" && i + 1 < args.size())
             wanted = args[++i].split(',');
+        else if (args[i] == "--app" && i + 1 < args.size())
+            appFolder = args[++i];
     }
 
     QTemporaryDir dir;
     const QString music = dir.filePath("music.wav");
-    {
-        QProcess ff;
-        ff.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                            "anoisesrc=color=pink:amplitude=0.25:d=60:r=44100", "-f", "lavfi", "-i",
-                            "sine=frequency=440:d=60:r=44100", "-filter_complex",
-                            "[0][1]amix=inputs=2,aformat=channel_layouts=stereo", "-c:a",
-                            "pcm_s16le", music});
-        if (!ff.waitForFinished(60000) || ff.exitCode() != 0) {
-            std::fprintf(stderr, "ffmpeg failed: %s\n", ff.readAllStandardError().constData());
-            return 1;
-        }
-    }
+    const QString wma = dir.filePath("music.wma");
+    if (!makeFile({"-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.25:d=60:r=44100", "-f",
+                   "lavfi", "-i", "sine=frequency=440:d=60:r=44100", "-filter_complex",
+                   "[0][1]amix=inputs=2,aformat=channel_layouts=stereo", "-c:a", "pcm_s16le",
+                   music}) ||
+        !makeFile({"-i", music, "-c:a", "wmav2", "-b:a", "128k", "-f", "asf", wma}))
+        return 1;
     IcecastServer icecast;
     if (!icecast.isRunning()) {
         std::fprintf(stderr, "icecast: %s\n", qPrintable(icecast.errorString()));
@@ -190,64 +380,206 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "icecast source: %s\n", qPrintable(icecast.errorString()));
         return 1;
     }
+    // WMA: the file from its header, 64 KB at once, then at its own rate.
+    StreamServer asfServer;
+    if (!asfServer.start())
+        return 1;
+    {
+        StreamRoute route = StreamRoute::audio(wma.toStdString(), false, 0);
+        route.contentType = "video/x-ms-asf";
+        route.name.clear();
+        route.loop = false;
+        route.burstBytes = 65536;
+        route.bytesPerSecond = QFileInfo(wma).size() / 60.0;
+        asfServer.setRoute("/music.wma", route);
+    }
     PulseServer pulse;
     if (!pulse.isRunning()) {
         std::fprintf(stderr, "pulseaudio: %s\n", qPrintable(pulse.errorString()));
         return 1;
     }
     QThread::sleep(6); // a full burst for new listeners
+    const QMap<QString, QString> urls{{"mp3", icecast.mountUrl("/music.mp3").toString()},
+                                      {"aac", icecast.mountUrl("/music.aac").toString()},
+                                      {"wma", QString::fromStdString(asfServer.url("/music.wma"))}};
+    for (const QString& codec : urls.keys())
+        std::fprintf(stderr, "%s: %s\n", qPrintable(codec), qPrintable(urls[codec]));
 
+    const QStringList all{"mp3", "aac", "wma"};
     QList<Player> players;
+    QStringList skipped;
     players << Player{"tolvane",
                       TOLVANE_PLAY_PATH,
-                      {"--quiet", "--timing", "--seconds", QString::number(seconds + 30)}};
-    if (auto p = findProgram("mpv"); !p.isEmpty())
-        players << Player{"mpv", p, {"--no-video", "--no-terminal", "--ao=pulse"}};
-    if (auto p = findProgram("mpg123"); !p.isEmpty())
-        players << Player{"mpg123", p, {"-q", "-o", "pulse"}, true};
-    if (auto p = findProgram("mplayer"); !p.isEmpty())
-        players << Player{
-            "mplayer", p, {"-really-quiet", "-nolirc", "-vo", "null", "-ao", "pulse"}};
-    if (auto p = findProgram("ffplay"); !p.isEmpty())
-        players << Player{"ffplay", p, {"-nodisp", "-loglevel", "quiet"}};
+                      {"--quiet", "--timing", "--seconds", QString::number(seconds + 30)},
+                      all,
+                      {}};
+    QTemporaryDir appDir;
+    if (wanted.contains("tolvane-app")) {
+        if (appFolder.isEmpty() || !QFileInfo(appFolder + "/tolvane").isExecutable())
+            skipped << "tolvane-app (no --app program folder)";
+        else if (!makeProgramFolder(appFolder, appDir.path(), urls["mp3"]))
+            skipped << "tolvane-app (could not copy the program folder)";
+        else
+            players << Player{
+                "tolvane-app", appDir.filePath("tolvane"), {}, {"mp3"}, appDir.path()};
+    }
+    auto add = [&](const QString& name, const QString& program, const QStringList& args,
+                   const QStringList& codecsPlayed) {
+        const QString path = QStandardPaths::findExecutable(program);
+        if (path.isEmpty())
+            skipped << name + " (not installed)";
+        else
+            players << Player{name, path, args, codecsPlayed, {}};
+    };
+    add("mpg123", "mpg123", {"-q", "-o", "pulse"}, {"mp3"});
+    add("mplayer", "mplayer", {"-really-quiet", "-nolirc", "-vo", "null", "-ao", "pulse"}, all);
+    add("mpv", "mpv", {"--no-config", "--no-video", "--no-terminal", "--ao=pulse"}, all);
+    add("ffplay", "ffplay", {"-nodisp", "-loglevel", "quiet"}, all);
+    {
+        const QStringList vlcArgs{"-I", "dummy", "--no-video", "--aout=pulse"};
+        const QString vlc = QStandardPaths::findExecutable("vlc");
+        const QString unshare = QStandardPaths::findExecutable("unshare");
+        if (vlc.isEmpty())
+            skipped << "cvlc (not installed)";
+        else if (geteuid() != 0)
+            players << Player{"cvlc", vlc, vlcArgs, all, {}};
+        else if (unshare.isEmpty())
+            skipped << "cvlc (refuses root, and no unshare)";
+        else
+            players << Player{"cvlc",
+                              unshare,
+                              QStringList{"--user", "--map-user=1000", "--map-group=1000", vlc} +
+                                  vlcArgs,
+                              all,
+                              {}};
+    }
+    players.erase(std::remove_if(players.begin(), players.end(),
+                                 [&](const Player& p) { return !wanted.contains(p.name); }),
+                  players.end());
 
-    QList<Result> results;
-    for (const QString mount : {"/music.mp3", "/music.aac"}) {
-        for (const auto& player : players) {
-            if (!wanted.contains(player.name) || (player.mp3Only && mount.endsWith(".aac")))
-                continue;
-            std::fprintf(stderr, "%s %s ...\n", qPrintable(player.name), qPrintable(mount));
-            results << runPlayer(pulse, player, icecast.mountUrl(mount).toString(), mount, seconds);
+    // Every player once on every codec, then again: a server or sound server
+    // that warms up or slows down meets all players alike.
+    QMap<QString, QList<Result>> results; // "player codec" -> runs
+    for (int run = 1; run <= runs; ++run) {
+        for (const QString& codec : codecs) {
+            for (const auto& player : players) {
+                if (!player.codecs.contains(codec))
+                    continue;
+                std::fprintf(stderr, "run %d: %s %s ...\n", run, qPrintable(player.name),
+                             qPrintable(codec));
+                const QString url = player.name == "tolvane-app" ? QString() : urls[codec];
+                const Result r = runPlayer(pulse, player, url, seconds);
+                std::fprintf(stderr, "  first audio %lld ms\n",
+                             static_cast<long long>(r.firstAudioMs));
+                results[player.name + " " + codec] << r;
+            }
         }
     }
 
-    std::printf("%-8s %-11s %14s %12s %15s %5s %13s\n", "player", "mount", "CPU s/min",
-                "peak RSS MB", "first audio ms", "gaps", "longest gap ms");
-    for (const auto& r : results)
-        std::printf("%-8s %-11s %14.3f %12.1f %15lld %5d %13lld\n", qPrintable(r.player),
-                    qPrintable(r.mount), r.cpuPerMinute, r.peakRssMb,
-                    static_cast<long long>(r.firstAudioMs), r.gaps,
-                    static_cast<long long>(r.longestGapMs));
-    // Ratios of the engine to the best of the others, per mount.
-    for (const QString mount : {"/music.mp3", "/music.aac"}) {
-        const Result* ours = nullptr;
-        double bestCpu = 1e9, bestFirst = 1e9;
-        for (const auto& r : results) {
-            if (r.mount != mount)
+    std::printf("%d run(s) of %d s each; time from the start of the command to the first audible "
+                "sample at the sink\n",
+                runs, seconds);
+    if (!skipped.isEmpty())
+        std::printf("skipped: %s\n", qPrintable(skipped.join(", ")));
+    std::printf("%-12s %-5s %15s %-22s %10s %8s %5s %8s\n", "player", "codec", "first audio ms",
+                "(runs)", "CPU s/min", "RSS MB", "gaps", "longest");
+    for (const QString& codec : codecs) {
+        for (const auto& player : players) {
+            const auto it = results.constFind(player.name + " " + codec);
+            if (it == results.constEnd())
                 continue;
-            if (r.player == "tolvane")
-                ours = &r;
-            else {
-                if (r.cpuPerMinute > 0)
-                    bestCpu = std::min(bestCpu, r.cpuPerMinute);
+            QList<qint64> firsts;
+            QList<double> cpus, rss;
+            QStringList each;
+            int gaps = 0;
+            qint64 longest = 0;
+            for (const Result& r : *it) {
+                each << QString::number(r.firstAudioMs);
                 if (r.firstAudioMs >= 0)
-                    bestFirst = std::min(bestFirst, double(r.firstAudioMs));
+                    firsts << r.firstAudioMs;
+                cpus << r.cpuPerMinute;
+                rss << r.peakRssMb;
+                gaps += std::max(0, r.gaps);
+                longest = std::max(longest, r.longestGapMs);
+            }
+            std::printf("%-12s %-5s %15lld %-22s %10.3f %8.1f %5d %8lld\n", qPrintable(player.name),
+                        qPrintable(codec), static_cast<long long>(median(firsts)),
+                        qPrintable("(" + each.join(' ') + ")"), median(cpus), median(rss), gaps,
+                        static_cast<long long>(longest));
+        }
+    }
+    // The engine against the fastest and the leanest of the others.
+    for (const QString& codec : codecs) {
+        const auto ours = results.value("tolvane " + codec);
+        if (ours.isEmpty())
+            continue;
+        QList<qint64> ourFirst;
+        QList<double> ourCpu;
+        for (const Result& r : ours) {
+            if (r.firstAudioMs >= 0)
+                ourFirst << r.firstAudioMs;
+            ourCpu << r.cpuPerMinute;
+        }
+        QString fastest, leanest;
+        double bestFirst = 1e18, bestCpu = 1e18;
+        for (const auto& player : players) {
+            if (player.name.startsWith("tolvane"))
+                continue;
+            const auto theirs = results.value(player.name + " " + codec);
+            QList<qint64> f;
+            QList<double> c;
+            for (const Result& r : theirs) {
+                if (r.firstAudioMs >= 0)
+                    f << r.firstAudioMs;
+                if (r.cpuPerMinute > 0)
+                    c << r.cpuPerMinute;
+            }
+            if (!f.isEmpty() && median(f) < bestFirst) {
+                bestFirst = double(median(f));
+                fastest = player.name;
+            }
+            if (!c.isEmpty() && median(c) < bestCpu) {
+                bestCpu = median(c);
+                leanest = player.name;
             }
         }
-        if (ours && bestCpu < 1e9)
-            std::printf("%s: CPU %.2fx the leanest other player, first audio %.2fx the fastest\n",
-                        qPrintable(mount), ours->cpuPerMinute / bestCpu,
-                        bestFirst > 0 ? ours->firstAudioMs / bestFirst : 0.0);
+        if (!fastest.isEmpty() && !ourFirst.isEmpty())
+            std::printf("%s: first audio %lld ms = %.2fx the fastest other (%s, %.0f ms)",
+                        qPrintable(codec), static_cast<long long>(median(ourFirst)),
+                        median(ourFirst) / bestFirst, qPrintable(fastest), bestFirst);
+        if (!leanest.isEmpty())
+            std::printf("; CPU %.2fx the leanest (%s)", median(ourCpu) / bestCpu,
+                        qPrintable(leanest));
+        std::printf("\n");
+    }
+    // Where the engine's time went: medians of its steps from the launch.
+    for (const QString& codec : codecs) {
+        const auto ours = results.value("tolvane " + codec);
+        if (ours.isEmpty())
+            continue;
+        QStringList order;
+        for (const Result& r : ours) {
+            QList<QPair<double, QString>> byTime;
+            for (auto s = r.steps.constBegin(); s != r.steps.constEnd(); ++s)
+                byTime << qMakePair(s.value(), s.key());
+            std::sort(byTime.begin(), byTime.end());
+            for (const auto& [at, name] : byTime)
+                if (!order.contains(name))
+                    order << name;
+        }
+        std::printf("%s, tolvane's steps (median ms from the launch):", qPrintable(codec));
+        for (const QString& step : order) {
+            QList<double> at;
+            for (const Result& r : ours)
+                if (r.steps.contains(step))
+                    at << r.steps.value(step);
+            std::printf("  %s %.0f", qPrintable(step), median(at));
+        }
+        QList<qint64> heard;
+        for (const Result& r : ours)
+            if (r.firstAudioMs >= 0)
+                heard << r.firstAudioMs;
+        std::printf("  heard %lld\n", static_cast<long long>(median(heard)));
     }
     return 0;
 }

@@ -5,8 +5,10 @@
 //   tolvane-play [--null] [--seconds N] [--quiet] [--timing] URL
 //
 // --null plays to the null output; --seconds stops after N seconds of play
-// (default: until interrupted); --timing prints when each step was done. Exit status 0 when it
-// played, 1 otherwise.
+// (default: until interrupted); --timing prints when each step was done, in
+// milliseconds from the start of main(), after a first line "clock <ms>"
+// that gives that start on the monotonic clock (so that a benchmark can
+// add the time before main). Exit status 0 when it played, 1 otherwise.
 
 #include "Engine.h"
 
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <time.h>
 
 using namespace tolvane::engine;
 
@@ -71,6 +74,11 @@ void onMeta(HSYNC, DWORD, DWORD, void*) {
 }
 
 void onDownload(const void* buffer, DWORD length, void*) {
+    static std::atomic<bool> seenData{false};
+    if (buffer && length == 0)
+        mark("response head");
+    else if (buffer && !seenData.exchange(true))
+        mark("first audio bytes");
     if (buffer && length == 0 && !gQuiet) {
         std::printf("status: %s\n", static_cast<const char*>(buffer));
         std::fflush(stdout);
@@ -99,6 +107,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: tolvane-play [--null] [--seconds N] [--quiet] [--timing] URL\n");
         return 2;
+    }
+    if (gTiming) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const double elapsed =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - gStart)
+                .count();
+        std::fprintf(stderr, "clock %.3f\n", now.tv_sec * 1000.0 + now.tv_nsec / 1e6 - elapsed);
     }
     std::signal(SIGINT, [](int) { gQuit = true; });
     std::signal(SIGTERM, [](int) { gQuit = true; });
