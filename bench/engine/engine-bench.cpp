@@ -23,8 +23,10 @@
 //
 //   engine-bench [--seconds N] [--runs N] [--codecs mp3,aac,wma]
 //                [--players tolvane,tolvane-app,mpg123,mplayer,mpv,ffplay,cvlc]
-//                [--app PROGRAM-FOLDER]
+//                [--app PROGRAM-FOLDER] [--candidate TOLVANE-PLAY]
 //
+// --candidate adds another build of tolvane-play as "candidate", to compare
+// a change of the engine with the engine as it is in the same run.
 // Players that are not installed are skipped and named. VLC refuses to run
 // as root; then it runs in a user namespace of its own where it is not root.
 
@@ -343,6 +345,7 @@ int main(int argc, char** argv) {
     QStringList codecs{"mp3", "aac", "wma"};
     QStringList wanted{"tolvane", "tolvane-app", "mpg123", "mplayer", "mpv", "ffplay", "cvlc"};
     QString appFolder;
+    QString candidate;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--seconds" && i + 1 < args.size())
@@ -355,6 +358,8 @@ int main(int argc, char** argv) {
             wanted = args[++i].split(',');
         else if (args[i] == "--app" && i + 1 < args.size())
             appFolder = args[++i];
+        else if (args[i] == "--candidate" && i + 1 < args.size())
+            candidate = args[++i];
     }
 
     QTemporaryDir dir;
@@ -413,6 +418,11 @@ int main(int argc, char** argv) {
                       {"--quiet", "--timing", "--seconds", QString::number(seconds + 30)},
                       all,
                       {}};
+    if (!candidate.isEmpty()) {
+        players << Player{
+            "candidate", QFileInfo(candidate).absoluteFilePath(), players[0].args, all, {}};
+        wanted << "candidate";
+    }
     QTemporaryDir appDir;
     if (wanted.contains("tolvane-app")) {
         if (appFolder.isEmpty() || !QFileInfo(appFolder + "/tolvane").isExecutable())
@@ -509,77 +519,84 @@ int main(int argc, char** argv) {
         }
     }
     // The engine against the fastest and the leanest of the others.
+    const QStringList engines{"tolvane", "candidate"};
     for (const QString& codec : codecs) {
-        const auto ours = results.value("tolvane " + codec);
-        if (ours.isEmpty())
-            continue;
-        QList<qint64> ourFirst;
-        QList<double> ourCpu;
-        for (const Result& r : ours) {
-            if (r.firstAudioMs >= 0)
-                ourFirst << r.firstAudioMs;
-            ourCpu << r.cpuPerMinute;
-        }
-        QString fastest, leanest;
-        double bestFirst = 1e18, bestCpu = 1e18;
-        for (const auto& player : players) {
-            if (player.name.startsWith("tolvane"))
+        for (const QString& engine : engines) {
+            const auto ours = results.value(engine + " " + codec);
+            if (ours.isEmpty())
                 continue;
-            const auto theirs = results.value(player.name + " " + codec);
-            QList<qint64> f;
-            QList<double> c;
-            for (const Result& r : theirs) {
+            QList<qint64> ourFirst;
+            QList<double> ourCpu;
+            for (const Result& r : ours) {
                 if (r.firstAudioMs >= 0)
-                    f << r.firstAudioMs;
-                if (r.cpuPerMinute > 0)
-                    c << r.cpuPerMinute;
+                    ourFirst << r.firstAudioMs;
+                ourCpu << r.cpuPerMinute;
             }
-            if (!f.isEmpty() && median(f) < bestFirst) {
-                bestFirst = double(median(f));
-                fastest = player.name;
+            QString fastest, leanest;
+            double bestFirst = 1e18, bestCpu = 1e18;
+            for (const auto& player : players) {
+                if (player.name.startsWith("tolvane") || player.name == "candidate")
+                    continue;
+                const auto theirs = results.value(player.name + " " + codec);
+                QList<qint64> f;
+                QList<double> c;
+                for (const Result& r : theirs) {
+                    if (r.firstAudioMs >= 0)
+                        f << r.firstAudioMs;
+                    if (r.cpuPerMinute > 0)
+                        c << r.cpuPerMinute;
+                }
+                if (!f.isEmpty() && median(f) < bestFirst) {
+                    bestFirst = double(median(f));
+                    fastest = player.name;
+                }
+                if (!c.isEmpty() && median(c) < bestCpu) {
+                    bestCpu = median(c);
+                    leanest = player.name;
+                }
             }
-            if (!c.isEmpty() && median(c) < bestCpu) {
-                bestCpu = median(c);
-                leanest = player.name;
-            }
+            if (!fastest.isEmpty() && !ourFirst.isEmpty())
+                std::printf("%s %s: first audio %lld ms = %.2fx the fastest other (%s, %.0f ms)",
+                            qPrintable(codec), qPrintable(engine),
+                            static_cast<long long>(median(ourFirst)), median(ourFirst) / bestFirst,
+                            qPrintable(fastest), bestFirst);
+            if (!leanest.isEmpty())
+                std::printf("; CPU %.2fx the leanest (%s)", median(ourCpu) / bestCpu,
+                            qPrintable(leanest));
+            std::printf("\n");
         }
-        if (!fastest.isEmpty() && !ourFirst.isEmpty())
-            std::printf("%s: first audio %lld ms = %.2fx the fastest other (%s, %.0f ms)",
-                        qPrintable(codec), static_cast<long long>(median(ourFirst)),
-                        median(ourFirst) / bestFirst, qPrintable(fastest), bestFirst);
-        if (!leanest.isEmpty())
-            std::printf("; CPU %.2fx the leanest (%s)", median(ourCpu) / bestCpu,
-                        qPrintable(leanest));
-        std::printf("\n");
     }
     // Where the engine's time went: medians of its steps from the launch.
     for (const QString& codec : codecs) {
-        const auto ours = results.value("tolvane " + codec);
-        if (ours.isEmpty())
-            continue;
-        QStringList order;
-        for (const Result& r : ours) {
-            QList<QPair<double, QString>> byTime;
-            for (auto s = r.steps.constBegin(); s != r.steps.constEnd(); ++s)
-                byTime << qMakePair(s.value(), s.key());
-            std::sort(byTime.begin(), byTime.end());
-            for (const auto& [at, name] : byTime)
-                if (!order.contains(name))
-                    order << name;
-        }
-        std::printf("%s, tolvane's steps (median ms from the launch):", qPrintable(codec));
-        for (const QString& step : order) {
-            QList<double> at;
+        for (const QString& engine : engines) {
+            const auto ours = results.value(engine + " " + codec);
+            if (ours.isEmpty())
+                continue;
+            QStringList order;
+            for (const Result& r : ours) {
+                QList<QPair<double, QString>> byTime;
+                for (auto s = r.steps.constBegin(); s != r.steps.constEnd(); ++s)
+                    byTime << qMakePair(s.value(), s.key());
+                std::sort(byTime.begin(), byTime.end());
+                for (const auto& [at, name] : byTime)
+                    if (!order.contains(name))
+                        order << name;
+            }
+            std::printf("%s, %s's steps (median ms from the launch):", qPrintable(codec),
+                        qPrintable(engine));
+            for (const QString& step : order) {
+                QList<double> at;
+                for (const Result& r : ours)
+                    if (r.steps.contains(step))
+                        at << r.steps.value(step);
+                std::printf("  %s %.0f", qPrintable(step), median(at));
+            }
+            QList<qint64> heard;
             for (const Result& r : ours)
-                if (r.steps.contains(step))
-                    at << r.steps.value(step);
-            std::printf("  %s %.0f", qPrintable(step), median(at));
+                if (r.firstAudioMs >= 0)
+                    heard << r.firstAudioMs;
+            std::printf("  heard %lld\n", static_cast<long long>(median(heard)));
         }
-        QList<qint64> heard;
-        for (const Result& r : ours)
-            if (r.firstAudioMs >= 0)
-                heard << r.firstAudioMs;
-        std::printf("  heard %lld\n", static_cast<long long>(median(heard)));
     }
     return 0;
 }
