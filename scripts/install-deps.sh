@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev
   libgl-dev libxkbcommon-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libssl-dev openssl
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmpg123-dev
   libpulse-dev

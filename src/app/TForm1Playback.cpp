@@ -150,7 +150,7 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
         showText(Label5, QString());
         break;
     case 1:
-        showText(Label4, QStringLiteral("not playing"));
+        showText(Label4, playback::notPlayingText(static_cast<int>(number)));
         // Emptying the title at status 0 restarted the clock when a title
         // was shown; nothing plays now, so it stops at 00:00:00.
         invoke(QStringLiteral("Button12"));

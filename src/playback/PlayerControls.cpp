@@ -1,5 +1,7 @@
 #include "PlayerControls.h"
 
+#include "playback/engine/Engine.h"
+
 #include <algorithm>
 
 namespace tolvane::playback {
@@ -19,6 +21,12 @@ std::optional<std::int64_t> bufferingPercent(std::uint64_t end, std::uint64_t do
 
 QString bufferingText(std::int64_t percent) {
     return QStringLiteral("buffering... %1%").arg(percent);
+}
+
+QString notPlayingText(int engineError) {
+    if (engineError == engine::ERROR_SSL)
+        return QStringLiteral("not playing: the station's certificate is not trusted");
+    return QStringLiteral("not playing");
 }
 
 ClockCounters clockTick(ClockCounters c) {

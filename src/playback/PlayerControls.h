@@ -25,6 +25,11 @@ std::optional<std::int64_t> bufferingPercent(std::uint64_t end, std::uint64_t do
 // "buffering... 45%"
 QString bufferingText(std::int64_t percent);
 
+// The status after an opening failed with the engine's error code: "not
+// playing", and why where the user can do something about it (a station
+// whose https certificate is not trusted).
+QString notPlayingText(int engineError);
+
 // --- Elapsed-time clock ---------------------------------------------------------
 
 struct ClockCounters {

@@ -4,7 +4,11 @@
 #include "Engine.h"
 #include "Output.h"
 
+#include <QByteArray>
 #include <QTest>
+
+#include <algorithm>
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -35,6 +39,7 @@ struct CallbackLog {
     std::atomic<std::uint64_t> dataBytes{0};
     std::atomic<int> endCalls{0};
     std::atomic<int> syncCalls{0};
+    std::chrono::steady_clock::time_point headAt; // when the head came (under mutex)
 
     static void download(const void* buffer, engine::DWORD length, void* user) {
         auto* self = static_cast<CallbackLog*>(user);
@@ -50,6 +55,7 @@ struct CallbackLog {
             }
             std::lock_guard lock(self->mutex);
             self->headerCalls.push_back(block);
+            self->headAt = std::chrono::steady_clock::now();
         } else {
             ++self->dataCalls;
             self->dataBytes += length;
@@ -59,6 +65,41 @@ struct CallbackLog {
         ++static_cast<CallbackLog*>(user)->syncCalls;
     }
 };
+
+// Everything the null output renders, as interleaved 16-bit stereo PCM.
+class PcmCapture {
+public:
+    explicit PcmCapture(engine::NullOutputControl& output) : output_(output) {
+        output.setCapture([this](const std::int16_t* p, std::size_t frames) {
+            std::lock_guard lock(mutex_);
+            pcm_.append(reinterpret_cast<const char*>(p), static_cast<qsizetype>(frames * 4));
+        });
+    }
+    ~PcmCapture() { output_.setCapture(nullptr); }
+    QByteArray pcm() const {
+        std::lock_guard lock(mutex_);
+        return pcm_;
+    }
+
+private:
+    engine::NullOutputControl& output_;
+    mutable std::mutex mutex_;
+    QByteArray pcm_;
+};
+
+// The left channel's frequency over `lengthMs` from `startMs`, by its
+// rising zero crossings.
+inline int toneHz(const QByteArray& pcm, qint64 startMs, qint64 lengthMs) {
+    const auto* samples = reinterpret_cast<const std::int16_t*>(pcm.constData());
+    const qint64 frames = pcm.size() / 4;
+    const qint64 first = startMs * 44100 / 1000;
+    const qint64 last = std::min(frames, first + lengthMs * 44100 / 1000);
+    int crossings = 0;
+    for (qint64 i = first + 1; i < last; ++i)
+        if (samples[2 * (i - 1)] < 0 && samples[2 * i] >= 0)
+            ++crossings;
+    return last > first ? static_cast<int>(crossings * 1000 / lengthMs) : 0;
+}
 
 // Tag block (NUL-separated lines ending with an empty one) as a list.
 inline std::vector<std::string> tagLines(const char* block) {

@@ -1,9 +1,10 @@
 // The engine's pure parts: ICY demultiplexing at every cut, response heads
-// with their limits, playlists, text conversion, the download buffer, the
-// encoder's command line and WAV header.
+// with their limits, playlists and HLS playlists, text conversion, the
+// download buffer, the encoder's command line and WAV header.
 
 #include "ByteRing.h"
 #include "EncoderFeed.h"
+#include "Hls.h"
 #include "HttpHead.h"
 #include "IcyDemuxer.h"
 #include "Playlist.h"
@@ -356,6 +357,140 @@ private slots:
         QCOMPARE(woken.load(), 1);
         ring.read(out, 30, false);
         QCOMPARE(woken.load(), 1); // once
+    }
+
+    void ring_limitHoldsTheWriterBack_andGrowingKeepsWhatItHolds() {
+        ByteRing ring(100);
+        std::vector<std::uint8_t> data(300);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(i);
+        std::uint8_t out[200];
+        QCOMPARE(ring.write(data.data(), 70), std::size_t(70));
+        QCOMPARE(ring.read(out, 50, false), std::size_t(50)); // the next write wraps
+        ring.setLimit(40);
+        QCOMPARE(ring.write(data.data() + 70, 100), std::size_t(20));
+        std::atomic<int> woken{0};
+        ring.notifyWhenFree(10, [&] { ++woken; });
+        ring.setLimit(45); // five bytes of room: not yet
+        QCOMPARE(woken.load(), 0);
+        ring.setLimit(60);
+        QCOMPARE(woken.load(), 1);
+        ring.grow(250);
+        QCOMPARE(ring.capacity(), std::size_t(250));
+        QCOMPARE(ring.limit(), std::size_t(60));
+        ring.setLimit(1000); // never above the capacity
+        QCOMPARE(ring.limit(), std::size_t(250));
+        QCOMPARE(ring.write(data.data() + 90, 210), std::size_t(210));
+        QCOMPARE(ring.read(out, 200, false), std::size_t(200));
+        for (std::size_t i = 0; i < 200; ++i)
+            QCOMPARE(out[i], std::uint8_t(50 + i)); // in order across the wrap and the growth
+        QCOMPARE(ring.fill(), std::size_t(50));
+    }
+
+    // ------------------------------------------------------------ HLS
+
+    void hls_playlists_data() {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<int>("kind");
+        // For a media playlist: target, the segments (address@sequence) and
+        // whether it ended or holds what the engine does not play.
+        QTest::addColumn<double>("target");
+        QTest::addColumn<QStringList>("segments");
+        QTest::addColumn<bool>("endList");
+        QTest::addColumn<bool>("unsupported");
+        const QString live = "#EXTM3U\r\n#EXT-X-VERSION:3\r\n#EXT-X-TARGETDURATION:6\r\n"
+                             "#EXT-X-MEDIA-SEQUENCE:41\r\n#EXTINF:5.96,\r\nseg41.aac\r\n"
+                             "#EXTINF:6.0,Title\r\n/abs/seg42.aac?t=1\r\n#EXTINF:6,\r\n"
+                             "https://cdn.example/seg43.aac\r\n";
+        QTest::newRow("live media")
+            << live << int(HlsKind::Media) << 6.0
+            << QStringList{"http://h/radio/seg41.aac@41", "http://h/abs/seg42.aac?t=1@42",
+                           "https://cdn.example/seg43.aac@43"}
+            << false << false;
+        QTest::newRow("ended, no sequence")
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\na.ts\n#EXT-X-ENDLIST\n"
+            << int(HlsKind::Media) << 10.0 << QStringList{"http://h/radio/a.ts@0"} << true << false;
+        QTest::newRow("encrypted")
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n"
+               "#EXTINF:4,\na.aac\n"
+            << int(HlsKind::Media) << 4.0 << QStringList{"http://h/radio/a.aac@0"} << false << true;
+        QTest::newRow("fragmented mp4")
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:4,\n"
+               "a.m4s\n"
+            << int(HlsKind::Media) << 4.0 << QStringList{"http://h/radio/a.m4s@0"} << false << true;
+        QTest::newRow("master") << "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000\nlo.m3u8\n"
+                                << int(HlsKind::Master) << 0.0 << QStringList{} << false << false;
+        QTest::newRow("a plain m3u with #EXTINF is no HLS")
+            << "#EXTM3U\n#EXTINF:-1,Radio\nhttp://h/stream\n"
+            << int(HlsKind::None) << 0.0 << QStringList{} << false << false;
+    }
+    void hls_playlists() {
+        QFETCH(QString, body);
+        QFETCH(int, kind);
+        QFETCH(double, target);
+        QFETCH(QStringList, segments);
+        QFETCH(bool, endList);
+        QFETCH(bool, unsupported);
+        const std::string text = body.toStdString();
+        QCOMPARE(int(hlsKindOf(text)), kind);
+        const auto media = parseHlsMedia(text, "http://h/radio/list.m3u8");
+        QCOMPARE(media.has_value(), kind == int(HlsKind::Media));
+        if (!media)
+            return;
+        QCOMPARE(media->targetSeconds, target);
+        QStringList got;
+        for (const HlsSegment& seg : media->segments)
+            got << QString::fromStdString(seg.url + "@" + std::to_string(seg.sequence));
+        QCOMPARE(got, segments);
+        QCOMPARE(media->endList, endList);
+        QCOMPARE(media->unsupported, unsupported);
+    }
+
+    void hls_masterChoosesTheVariantNearest128k() {
+        const std::string master =
+            "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=48000,CODECS=\"mp4a.40.5\"\nlow/index.m3u8\n"
+            "#EXT-X-STREAM-INF:CODECS=\"mp4a.40.2,x\",BANDWIDTH=150000\nmid/index.m3u8\n"
+            "#EXT-X-STREAM-INF:BANDWIDTH=320000\nhttp://other/high.m3u8\n";
+        const auto variants = parseHlsMaster(master, "https://h/live/master.m3u8?token=1");
+        QCOMPARE(variants.size(), std::size_t(3));
+        QCOMPARE(variants[0].url, std::string("https://h/live/low/index.m3u8"));
+        QCOMPARE(variants[1].bandwidth, 150000L);
+        QCOMPARE(nearestVariant(variants, 128000)->url,
+                 std::string("https://h/live/mid/index.m3u8"));
+        QCOMPARE(nearestVariant(variants, 300000)->url, std::string("http://other/high.m3u8"));
+        QVERIFY(!nearestVariant({}, 128000));
+    }
+
+    void hls_queue_startsNearTheLiveEdge_andTakesOnlyNewSegments() {
+        auto playlist = [](std::int64_t first, int count, bool ended) {
+            HlsMediaPlaylist p;
+            p.targetSeconds = 4;
+            p.endList = ended;
+            for (std::int64_t s = first; s < first + count; ++s)
+                p.segments.push_back({"s" + std::to_string(s), 4, s});
+            return p;
+        };
+        auto taken = [](HlsQueue& q) {
+            std::string all;
+            while (auto s = q.next())
+                all += s->url + " ";
+            return all;
+        };
+        HlsQueue live(playlist(10, 6, false));
+        QCOMPARE(taken(live), std::string("s13 s14 s15 ")); // three before the end
+        QVERIFY(!live.update(playlist(11, 5, false)));      // nothing new
+        QCOMPARE(live.reloadDelayMs(false), 2000);          // then ask again sooner
+        QVERIFY(live.update(playlist(12, 6, false)));
+        QCOMPARE(live.reloadDelayMs(true), 4000);
+        QCOMPARE(taken(live), std::string("s16 s17 "));
+        // Fallen behind the window: what is no longer listed is skipped.
+        QVERIFY(live.update(playlist(16, 6, false)));
+        QVERIFY(live.update(playlist(30, 3, true)));
+        QVERIFY(!live.finished());
+        QCOMPARE(taken(live), std::string("s30 s31 s32 "));
+        QVERIFY(live.finished());
+        HlsQueue ended(playlist(0, 5, true)); // a finished list plays from its start
+        QCOMPARE(taken(ended), std::string("s0 s1 s2 s3 s4 "));
     }
 
     // ------------------------------------------------------------ encoder bits

@@ -1,12 +1,16 @@
 // Streams from the loopback server, played by the real engine on the null
 // output: handles and error codes, tags and titles, buffer positions, level,
-// formats, playlists, redirects and servers that misbehave.
+// formats, Ogg titles, HLS, https, playlists, redirects and servers that
+// misbehave.
 
 #include "AudioSamples.h"
 #include "EngineTestUtil.h"
+#include "PulseServer.h"
 #include "StreamServer.h"
 #include "TestSupport.h"
+#include "TlsProxy.h"
 
+#include <QDir>
 #include <QTest>
 
 #include <cmath>
@@ -361,6 +365,8 @@ private slots:
         QTest::newRow("aac adts") << int(SampleFormat::Aac) << "audio/aacp" << true;
         QTest::newRow("wma in asf") << int(SampleFormat::Wma) << "video/x-ms-asf" << false;
         QTest::newRow("ogg vorbis") << int(SampleFormat::Vorbis) << "application/ogg" << false;
+        QTest::newRow("ogg opus, 48 kHz") << int(SampleFormat::Opus) << "audio/ogg" << false;
+        QTest::newRow("ogg flac") << int(SampleFormat::Flac) << "audio/ogg" << false;
     }
     void formats() {
         QFETCH(int, format);
@@ -377,6 +383,212 @@ private slots:
         QVERIFY(e().ChannelPlay(h, 0));
         QVERIFY(pollUntil([&] { return leftLevel(h) > 14000 && leftLevel(h) < 19000; }, 4000));
         QVERIFY(std::abs(int(rightLevel(h)) - 8192) < 1500);
+    }
+
+    void oggTitles_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("metaint");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("vorbis comments")
+            << int(SampleFormat::Vorbis) << 0 << "Artist One - First Song"
+            << "Second Song";
+        QTest::newRow("opus comments") << int(SampleFormat::Opus) << 0 << "Artist One - First Song"
+                                       << "Second Song";
+        QTest::newRow("icy metadata wins over comments")
+            << int(SampleFormat::Vorbis) << 8192 << "Icy Title"
+            << "";
+    }
+    void oggTitles() {
+        QFETCH(int, format);
+        QFETCH(int, metaint);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        // Two streams chained, as a station's source starts one per song.
+        ToneShape shape;
+        shape.seconds = 3;
+        const auto fmt = static_cast<SampleFormat>(format);
+        const std::string a = AudioSamples::tone(fmt, shape, 128, "Artist One", "First Song");
+        const std::string b = AudioSamples::tone(fmt, shape, 128, "", "Second Song");
+        QVERIFY2(!a.empty() && !b.empty(), AudioSamples::lastError().c_str());
+        const std::string bytesA = AudioSamples::readFile(a);
+        folder_->write("chain.ogg", QByteArray::fromStdString(bytesA + AudioSamples::readFile(b)));
+        auto route = StreamRoute::audio(folder_->file("chain.ogg").toStdString(), true, metaint);
+        route.contentType = "audio/ogg";
+        server_->setRoute("/radio", route);
+        server_->setTitle("Icy Title");
+        CallbackLog log;
+        const HSTREAM h = open("/radio");
+        QVERIFY2(h, std::to_string(e().ErrorGetCode()).c_str());
+        QVERIFY(e().ChannelSetSync(h, SYNC_META, 0, &CallbackLog::sync, &log));
+        auto title = [&] {
+            return QString::fromStdString(streamTitle(e().ChannelGetTags(h, TAG_META)));
+        };
+        QVERIFY(pollUntil([&] { return title() == first; }, 2000));
+        QVERIFY(e().ChannelPlay(h, 0));
+        if (!second.isEmpty()) {
+            QVERIFY2(pollUntil([&] { return title() == second; }, 6000), qPrintable(title()));
+            QVERIFY(log.syncCalls >= 1);
+        } else {
+            // Well into the second stream, the station's title still stands.
+            QVERIFY(pollUntil(
+                [&] {
+                    return e().StreamGetFilePosition(h, FILEPOS_CURRENT) > bytesA.size() + 4096;
+                },
+                6000));
+            QTest::qWait(300);
+            QCOMPARE(title(), first);
+        }
+    }
+
+    void unknownFormats_failWithFileForm_data() {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("contentType");
+        QTest::newRow("a web page")
+            << QString("<html><body>%1</body></html>").arg(QString(3000, 'x')) << "text/html";
+        QTest::newRow("no ogg inside") << QString(70000, 'z') << "audio/ogg";
+        QTest::newRow("encrypted hls")
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n"
+               "#EXTINF:2,\n/radio\n"
+            << "application/vnd.apple.mpegurl";
+        QTest::newRow("fragmented mp4 hls")
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\n"
+               "/radio\n"
+            << "application/vnd.apple.mpegurl";
+    }
+    void unknownFormats_failWithFileForm() {
+        QFETCH(QString, body);
+        QFETCH(QString, contentType);
+        server_->setRoute("/radio", StreamRoute::audio(mp3_));
+        server_->setRoute("/x",
+                          StreamRoute::playlist(body.toStdString(), contentType.toStdString()));
+        QCOMPARE(open("/x"), 0u);
+        QCOMPARE(e().ErrorGetCode(), ERROR_FILEFORM);
+    }
+
+    // ------------------------------------------------------------ HLS
+
+    // An ID3v2.4 tag with the artist and title frames (UTF-8), as HLS
+    // packed audio carries its timed metadata.
+    static std::string id3Tag(const std::string& artist, const std::string& title) {
+        auto syncsafe = [](std::size_t n) {
+            return std::string{char((n >> 21) & 0x7F), char((n >> 14) & 0x7F),
+                               char((n >> 7) & 0x7F), char(n & 0x7F)};
+        };
+        auto frame = [&](const char* id, const std::string& text) {
+            return std::string(id) + syncsafe(text.size() + 1) + std::string(2, '\0') + '\x03' +
+                   text;
+        };
+        const std::string frames = frame("TPE1", artist) + frame("TIT2", title);
+        return std::string("ID3\x04\0\0", 6) + syncsafe(frames.size()) + frames;
+    }
+
+    void hls_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("viaMaster");
+        QTest::newRow("adts segments with id3 titles") << int(SegmentFormat::Adts) << false;
+        QTest::newRow("mpeg-ts segments, master playlist") << int(SegmentFormat::Ts) << true;
+    }
+    void hls() {
+        QFETCH(int, format);
+        QFETCH(bool, viaMaster);
+        const auto fmt = static_cast<SegmentFormat>(format);
+        const bool adts = fmt == SegmentFormat::Adts;
+        const std::vector<int> tones{500, 1000, 1500, 2000};
+        const auto files = AudioSamples::segments(fmt, tones, 2);
+        QVERIFY2(files.size() >= 4, AudioSamples::lastError().c_str());
+        const std::string ext = adts ? ".aac" : ".ts";
+        for (int i = 0; i < 4; ++i) {
+            std::string body = AudioSamples::readFile(files[i]);
+            if (adts && i % 2 == 0)
+                body = id3Tag("HLS Artist", i == 0 ? "Part One" : "Part Three") + body;
+            server_->setRoute("/live/s" + std::to_string(i) + ext,
+                              StreamRoute::playlist(body, adts ? "audio/aac" : "video/mp2t"));
+        }
+        auto media = [&](int first, bool ended) {
+            std::string m =
+                "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) +
+                "\n";
+            for (int i = first; i < first + 3; ++i)
+                m += "#EXTINF:2.0,\ns" + std::to_string(i) + ext + "\n";
+            return StreamRoute::playlist(m + (ended ? "#EXT-X-ENDLIST\n" : ""),
+                                         "application/vnd.apple.mpegurl");
+        };
+        server_->setRoute("/live/index.m3u8", media(0, false));
+        server_->setRoute("/master.m3u8",
+                          StreamRoute::playlist("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=48000\n"
+                                                "low.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=140000\n"
+                                                "live/index.m3u8\n"
+                                                "#EXT-X-STREAM-INF:BANDWIDTH=320000\nhigh.m3u8\n",
+                                                "application/vnd.apple.mpegurl"));
+        PcmCapture capture(*e().nullOutput());
+        CallbackLog log;
+        const HSTREAM h = open(viaMaster ? "/master.m3u8" : "/live/index.m3u8");
+        QVERIFY2(h, std::to_string(e().ErrorGetCode()).c_str());
+        auto title = [&] { return streamTitle(e().ChannelGetTags(h, TAG_META)); };
+        if (adts)
+            QCOMPARE(title(), std::string("HLS Artist - Part One"));
+        QVERIFY(e().ChannelSetSync(h, SYNC_META, 0, &CallbackLog::sync, &log));
+        QVERIFY(e().ChannelPlay(h, 0));
+        // The live playlist moves on by a segment, then ends.
+        QVERIFY(pollUntil([&] { return server_->requests("/live/s2" + ext) == 1; }, 6000));
+        server_->setRoute("/live/index.m3u8", media(1, true));
+        QVERIFY(pollUntil([&] { return e().ChannelGetLevel(h) == 0xFFFFFFFFu; }, 15000));
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(server_->requests("/live/s" + std::to_string(i) + ext), 1);
+        QVERIFY(server_->requests("/live/index.m3u8") >= 2);
+        QCOMPARE(server_->requests("/low.m3u8") + server_->requests("/high.m3u8"), 0);
+        if (adts) {
+            QCOMPARE(title(), std::string("HLS Artist - Part Three"));
+            QCOMPARE(log.syncCalls.load(), 1);
+        }
+        // The four segments one after another, no gap between them.
+        const QByteArray pcm = capture.pcm();
+        const auto first = firstSoundMs(pcm);
+        QVERIFY(first);
+        const qint64 start = *first * 44100 / 1000 * 4;
+        const QByteArray played = pcm.mid(start, 7900 * 44100 / 1000 * 4);
+        QCOMPARE(played.size(), 7900 * 44100 / 1000 * 4);
+        const auto gaps = findSilenceGaps(played, 20);
+        QVERIFY2(gaps.isEmpty(), qPrintable(QString::number(gaps.value(0).startMs)));
+        for (int i = 0; i < 4; ++i) {
+            const int hz = toneHz(played, 2000 * i + 500, 1000);
+            QVERIFY2(std::abs(hz - tones[i]) <= 10, qPrintable(QString::number(hz)));
+        }
+    }
+
+    // ------------------------------------------------------------ https
+
+    void https_withTheTestsAuthorityPlays_andAnotherIsRefused() {
+        std::string error;
+        QDir(folder_->path()).mkpath("trusted");
+        QDir(folder_->path()).mkpath("other");
+        const auto trusted = TestCertificates::make(folder_->file("trusted").toStdString(), &error);
+        QVERIFY2(trusted, error.c_str());
+        const auto other = TestCertificates::make(folder_->file("other").toStdString(), &error);
+        QVERIFY2(other, error.c_str());
+        TlsProxy tls;
+        QVERIFY(tls.start(*trusted, server_->port()));
+        server_->setRoute("/radio", StreamRoute::audio(mp3_));
+        server_->setRoute("/list.pls",
+                          StreamRoute::playlist("[playlist]\nFile1=" + tls.url("/radio") + "\n"));
+        // An https playlist naming an https stream.
+        QVERIFY(e().SetConfigPtr(CONFIG_NET_CAFILE, trusted->caFile.c_str()));
+        const HSTREAM h = e().StreamCreateURL(tls.url("/list.pls").c_str(), 0, 0, nullptr, nullptr);
+        QVERIFY2(h, std::to_string(e().ErrorGetCode()).c_str());
+        QVERIFY(e().ChannelPlay(h, 0));
+        QVERIFY(pollUntil([&] { return leftLevel(h) > 10000; }, 3000));
+        QVERIFY(e().StreamFree(h));
+        // Neither another authority nor the system's store vouches for it.
+        const int handshakes = tls.handshakes();
+        for (const std::string& ca : {other->caFile, std::string()}) {
+            QVERIFY(e().SetConfigPtr(CONFIG_NET_CAFILE, ca.empty() ? nullptr : ca.c_str()));
+            QCOMPARE(e().StreamCreateURL(tls.url("/radio").c_str(), 0, 0, nullptr, nullptr), 0u);
+            QCOMPARE(e().ErrorGetCode(), ERROR_SSL);
+        }
+        QCOMPARE(tls.handshakes(), handshakes);
+        QCOMPARE(tls.refusedHandshakes(), 2);
+        QCOMPARE(server_->requests("/radio"), 1);
     }
 
     // ------------------------------------------------------------ playlists

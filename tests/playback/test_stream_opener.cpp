@@ -3,10 +3,12 @@
 // shows, what it plays, what it frees, and that quitting never hangs.
 
 #include "PlaybackFixture.h"
+#include "TlsProxy.h"
 #include "online/TForm6.h"
 
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tolvane;
@@ -44,6 +46,7 @@ private slots:
     void songChange_onlyWhenTitleDiffers();
     void songChange_splitsTitleForLyricsWindow();
     void run_refusedConnection_showsServiceUnavailable();
+    void run_untrustedCertificate_saysSoInTheStatus();
     void run_emptyUrl_refusesWithoutWorker();
     void run_testStreamUrl_playsInPlaceOfStation();
     void run_testStreamUrl_fillsEmptyUrlKeepsName();
@@ -240,6 +243,25 @@ void StreamOpenerTest::run_refusedConnection_showsServiceUnavailable() {
     QCOMPARE(messages.first().kind, MessageKind::Plain);
     QVERIFY(f->log->statuses().contains(QStringLiteral("connecting...")));
     QVERIFY(f->opener().openedStreams().isEmpty());
+}
+
+void StreamOpenerTest::run_untrustedCertificate_saysSoInTheStatus() {
+    // An https station whose certificate no authority of the system vouches for.
+    QTemporaryDir dir;
+    std::string error;
+    const auto certificates = TestCertificates::make(dir.path().toStdString(), &error);
+    QVERIFY2(certificates, error.c_str());
+    TlsProxy tls;
+    QVERIFY(tls.start(*certificates, f->server.port()));
+    f->server.setRoute("/jazz", f->audio());
+    f->form().Edit1->setText(QString::fromStdString(tls.url("/jazz")));
+    f->invokeRun();
+    QVERIFY(f->workersDone(20000));
+    QCOMPARE(f->form().Label4->text(),
+             QStringLiteral("not playing: the station's certificate is not trusted"));
+    QCOMPARE(f->messages.texts(), QStringList{QStringLiteral("Service Unavailable   ")});
+    QCOMPARE(f->server.requests("/jazz"), 0);
+    QCOMPARE(tls.refusedHandshakes(), 1);
 }
 
 void StreamOpenerTest::run_emptyUrl_refusesWithoutWorker() {

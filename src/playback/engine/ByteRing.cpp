@@ -5,14 +5,57 @@
 
 namespace tolvane::engine {
 
-ByteRing::ByteRing(std::size_t capacity) : buffer_(std::max<std::size_t>(capacity, 64)) {}
+ByteRing::ByteRing(std::size_t capacity)
+    : buffer_(std::max<std::size_t>(capacity, 64)), limit_(buffer_.size()) {}
+
+std::size_t ByteRing::room() const {
+    return limit_ > size_ ? limit_ - size_ : 0;
+}
+
+void ByteRing::setLimit(std::size_t bytes) {
+    std::function<void()> wake;
+    {
+        std::lock_guard lock(mutex_);
+        limit_ = std::clamp<std::size_t>(bytes, 1, buffer_.size());
+        if (wake_ && room() >= wakeAt_)
+            wake.swap(wake_);
+    }
+    // A raised limit may give a waiting writer its room.
+    spaceReady_.notify_all();
+    if (wake)
+        wake();
+}
+
+std::size_t ByteRing::limit() const {
+    std::lock_guard lock(mutex_);
+    return limit_;
+}
+
+std::size_t ByteRing::capacity() const {
+    std::lock_guard lock(mutex_);
+    return buffer_.size();
+}
+
+void ByteRing::grow(std::size_t capacity) {
+    std::lock_guard lock(mutex_);
+    const std::size_t cap = buffer_.size();
+    if (capacity <= cap)
+        return;
+    // Unwrap what is held to the start of the larger buffer.
+    std::vector<std::uint8_t> larger(capacity);
+    const std::size_t first = std::min(size_, cap - head_);
+    std::memcpy(larger.data(), buffer_.data() + head_, first);
+    std::memcpy(larger.data() + first, buffer_.data(), size_ - first);
+    buffer_.swap(larger);
+    head_ = 0;
+}
 
 std::size_t ByteRing::write(const std::uint8_t* data, std::size_t size) {
     std::unique_lock lock(mutex_);
     if (cancelled_ || finished_)
         return 0;
     const std::size_t cap = buffer_.size();
-    const std::size_t n = std::min(size, cap - size_);
+    const std::size_t n = std::min(size, room());
     if (n == 0)
         return 0;
     const std::size_t tail = (head_ + size_) % cap;
@@ -37,11 +80,10 @@ bool ByteRing::writeAll(const std::uint8_t* data, std::size_t size) {
             break;
         std::unique_lock lock(mutex_);
         // Wait for a good share of room, not a few bytes: fewer wake-ups.
-        const std::size_t want = std::min({size, lowWater_, buffer_.size()});
         writerWaiting_ = true;
         spaceReady_.wait(lock, [&] {
-            return cancelled_ || finished_ ||
-                   buffer_.size() - size_ >= std::max<std::size_t>(want, 1);
+            const std::size_t want = std::min({size, lowWater_, limit_});
+            return cancelled_ || finished_ || room() >= std::max<std::size_t>(want, 1);
         });
         writerWaiting_ = false;
         if (cancelled_ || finished_)
@@ -69,8 +111,8 @@ std::size_t ByteRing::read(std::uint8_t* data, std::size_t size, bool wait) {
     head_ = (head_ + n) % cap;
     size_ -= n;
     read_ += n;
-    const std::size_t freeNow = cap - size_;
-    const bool wakeWriter = writerWaiting_ && freeNow >= std::min(lowWater_, cap);
+    const std::size_t freeNow = room();
+    const bool wakeWriter = writerWaiting_ && freeNow >= std::min(lowWater_, limit_);
     std::function<void()> wake;
     if (wake_ && freeNow >= wakeAt_)
         wake.swap(wake_);
@@ -110,7 +152,7 @@ void ByteRing::notifyWhenFree(std::size_t bytes, std::function<void()> wake) {
     std::unique_lock lock(mutex_);
     if (cancelled_)
         return;
-    if (buffer_.size() - size_ >= bytes) {
+    if (room() >= bytes) {
         lock.unlock();
         wake();
         return;

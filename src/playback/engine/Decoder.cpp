@@ -23,7 +23,19 @@ Codec codecForContentType(std::string_view ct) {
     if (ct == "application/ogg" || ct == "audio/ogg" || ct == "audio/vorbis" ||
         ct == "audio/opus" || ct == "video/ogg")
         return Codec::Ogg;
+    if (ct == "audio/flac" || ct == "audio/x-flac")
+        return Codec::Flac;
+    if (ct == "video/mp2t" || ct == "video/mpeg2-ts")
+        return Codec::Ts;
     return Codec::Probe;
+}
+
+std::string titleFromTags(std::string_view artist, std::string_view title) {
+    if (artist.empty())
+        return std::string(title);
+    if (title.empty())
+        return std::string(artist);
+    return std::string(artist) + " - " + std::string(title);
 }
 
 namespace {
@@ -241,8 +253,10 @@ private:
 
 class FfmpegDecoder final : public Decoder {
 public:
-    FfmpegDecoder(Codec codec, ByteRing& source, PcmSink sink, const std::atomic<bool>& cancel)
-        : codec_(codec), source_(source), sink_(std::move(sink)), cancel_(cancel) {}
+    FfmpegDecoder(Codec codec, ByteRing& source, PcmSink sink, const std::atomic<bool>& cancel,
+                  DecoderReports reports)
+        : codec_(codec), source_(source), sink_(std::move(sink)), cancel_(cancel),
+          reports_(std::move(reports)) {}
 
     ~FfmpegDecoder() override {
         if (!ff_)
@@ -298,6 +312,12 @@ public:
         case Codec::Mp3:
             input = ff_->av_find_input_format("mp3");
             break;
+        case Codec::Flac:
+            input = ff_->av_find_input_format("flac");
+            break;
+        case Codec::Ts:
+            input = ff_->av_find_input_format("mpegts");
+            break;
         case Codec::Probe:
             break;
         }
@@ -333,6 +353,7 @@ public:
         if (!frame_ || !packet_)
             return ERROR_MEM;
         bitrate_ = static_cast<int>(par->bit_rate / 1000);
+        reportTitle();
         while (!produced_) {
             if (!decode())
                 return openFailure(cancel_, converter_);
@@ -354,12 +375,16 @@ public:
                     continue;
                 return false;
             }
+            tagsChanged();
             if (packet_->stream_index != stream_) {
                 ff_->av_packet_unref(packet_);
                 continue;
             }
+            const int packetBytes = packet_->size;
             const int sent = ff_->avcodec_send_packet(dec_, packet_);
             ff_->av_packet_unref(packet_);
+            if (sent >= 0)
+                rateBytes_ += packetBytes;
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 // A damaged packet: skip it, unless nothing decodes any more.
                 if (++errors_ > 1000)
@@ -370,6 +395,8 @@ public:
             while (ff_->avcodec_receive_frame(dec_, frame_) == 0) {
                 any = true;
                 errors_ = 0;
+                if (frame_->sample_rate > 0)
+                    rateSeconds_ += double(frame_->nb_samples) / frame_->sample_rate;
                 const bool go = converter_.convert(
                     frame_->extended_data, frame_->nb_samples, frame_->sample_rate,
                     frame_->ch_layout, static_cast<AVSampleFormat>(frame_->format), sink_);
@@ -378,14 +405,88 @@ public:
                     return false;
                 produced_ = true;
             }
-            if (any)
+            if (any) {
+                reportRate();
                 return true;
+            }
         }
     }
 
     int bitrateKbps() const override { return bitrate_; }
 
 private:
+    // The demuxer saw new tags (a chained Ogg stream's comments, an ID3 tag
+    // between ADTS frames): tell the new title.
+    void tagsChanged() {
+        AVStream* st = fmt_->streams[stream_];
+        if (!(fmt_->event_flags & AVFMT_EVENT_FLAG_METADATA_UPDATED) &&
+            !(st->event_flags & AVSTREAM_EVENT_FLAG_METADATA_UPDATED))
+            return;
+        fmt_->event_flags &= ~AVFMT_EVENT_FLAG_METADATA_UPDATED;
+        st->event_flags &= ~AVSTREAM_EVENT_FLAG_METADATA_UPDATED;
+        reportTitle();
+    }
+
+    void reportTitle() {
+        if (!reports_.title)
+            return;
+        // The audio stream's own tags first (Ogg), then the container's (ID3).
+        const AVDictionary* const sources[] = {fmt_->streams[stream_]->metadata, fmt_->metadata};
+        for (int i = 0; i < 2; ++i) {
+            Tag artist = fresh(sources[i], "artist", seenTags_[i][0]);
+            Tag title = fresh(sources[i], "title", seenTags_[i][1]);
+            // A chained stream's comments were added to the earlier ones: a
+            // tag that nothing was added to is not in the new stream.
+            if (title.added && !artist.added)
+                artist.value.clear();
+            if (artist.added && !title.added)
+                title.value.clear();
+            const std::string text = titleFromTags(artist.value, title.value);
+            if (text.empty())
+                continue;
+            if (text != lastTitle_) {
+                lastTitle_ = text;
+                reports_.title(text);
+            }
+            return;
+        }
+    }
+
+    struct Tag {
+        std::string value;
+        bool added = false; // the value grew by "; ..." since last seen
+    };
+
+    // A tag's value as it is now. The Ogg demuxer adds a chained stream's
+    // comments to the earlier ones ("First;Second"): what was seen before is
+    // dropped from the front.
+    Tag fresh(const AVDictionary* tags, const char* key, std::string& seen) const {
+        const AVDictionaryEntry* entry = tags ? ff_->av_dict_get(tags, key, nullptr, 0) : nullptr;
+        const std::string value = entry && entry->value ? std::string(entry->value) : std::string();
+        Tag tag{value, false};
+        if (!seen.empty() && value.size() > seen.size() + 1 && value.starts_with(seen) &&
+            value[seen.size()] == ';') {
+            tag.value = value.substr(seen.size() + 1);
+            tag.added = true;
+        }
+        seen = value;
+        return tag;
+    }
+
+    // The byte rate over what was decoded, told every half second of audio
+    // or so; older audio counts less and less, so it follows a change.
+    void reportRate() {
+        if (!reports_.byteRate || rateSeconds_ < nextRateAt_)
+            return;
+        reports_.byteRate(static_cast<double>(rateBytes_) / rateSeconds_);
+        nextRateAt_ = rateSeconds_ + 0.5;
+        if (rateSeconds_ > 30) {
+            rateSeconds_ /= 2;
+            rateBytes_ /= 2;
+            nextRateAt_ = rateSeconds_ + 0.5;
+        }
+    }
+
     static int readPacket(void* opaque, std::uint8_t* buf, int size) {
         auto* self = static_cast<FfmpegDecoder*>(opaque);
         const std::size_t n = self->source_.read(buf, static_cast<std::size_t>(size), true);
@@ -410,15 +511,23 @@ private:
     int bitrate_ = 0;
     int errors_ = 0;
     bool produced_ = false;
+    DecoderReports reports_;
+    std::string lastTitle_;
+    std::string seenTags_[2][2]; // artist and title as last seen, of the stream and the container
+    std::uint64_t rateBytes_ = 0;
+    double rateSeconds_ = 0;
+    // The first rate is told after a fifth of a second of audio.
+    double nextRateAt_ = 0.2;
 };
 
 } // namespace
 
 std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink,
-                                     const std::atomic<bool>& cancel) {
+                                     const std::atomic<bool>& cancel, DecoderReports reports) {
     if (codec == Codec::Mp3)
         return std::make_unique<Mp3Decoder>(source, std::move(sink), cancel);
-    return std::make_unique<FfmpegDecoder>(codec, source, std::move(sink), cancel);
+    return std::make_unique<FfmpegDecoder>(codec, source, std::move(sink), cancel,
+                                           std::move(reports));
 }
 
 } // namespace tolvane::engine

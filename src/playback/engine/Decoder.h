@@ -2,10 +2,11 @@
 // Decoders from the download buffer to 44100 Hz stereo 16-bit.
 //
 // MP3 goes through libmpg123 (lean, and joins a stream anywhere); AAC and
-// HE-AAC (ADTS), WMA in ASF, Ogg Vorbis and Opus and anything else through
-// FFmpeg with a custom AVIOContext reading the same buffer. The container is
-// chosen from the Content-Type, because FFmpeg's probing of a stream joined
-// mid-way is slow; only an unknown type is probed, with a small probe size.
+// HE-AAC (ADTS), WMA in ASF, Vorbis, Opus and FLAC in Ogg, plain FLAC,
+// MPEG-TS and anything else through FFmpeg with a custom AVIOContext
+// reading the same buffer. The container is chosen from the Content-Type,
+// because FFmpeg's probing of a stream joined mid-way is slow; only an
+// unknown type is probed, with a small probe size.
 //
 // Decoders run on the stream's decoding thread and block on the buffer.
 
@@ -21,12 +22,27 @@ namespace tolvane::engine {
 
 class ByteRing;
 
-enum class Codec { Mp3, Aac, Asf, Ogg, Probe };
+enum class Codec { Mp3, Aac, Asf, Ogg, Flac, Ts, Probe };
 
 Codec codecForContentType(std::string_view contentType);
 
 // Receives decoded audio, 44100 Hz stereo 16-bit; returns false to stop.
 using PcmSink = std::function<bool(const std::int16_t* frames, std::size_t count)>;
+
+// What a decoder learns about the stream as it decodes, told on the
+// decoding thread. Either may be empty.
+struct DecoderReports {
+    // The stream's own title from its tags (Vorbis comments, ID3): "ARTIST -
+    // TITLE", or whichever of the two there is; at the start and whenever
+    // the tags change.
+    std::function<void(const std::string& title)> title;
+    // Compressed bytes per second of audio, measured over what was decoded:
+    // a VBR stream (Vorbis, Opus) often sends far less than its nominal rate.
+    std::function<void(double bytesPerSecond)> byteRate;
+};
+
+// The title text for a pair of tags (either may be empty).
+std::string titleFromTags(std::string_view artist, std::string_view title);
 
 class Decoder {
 public:
@@ -44,6 +60,6 @@ public:
 };
 
 std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink,
-                                     const std::atomic<bool>& cancel);
+                                     const std::atomic<bool>& cancel, DecoderReports reports = {});
 
 } // namespace tolvane::engine

@@ -304,6 +304,12 @@ BOOL Engine::SetConfigPtr(DWORD option, const void* value) {
     case CONFIG_NET_AGENT:
         net.agent = text ? std::string(text, strnlen(text, 256)) : std::string();
         break;
+    case CONFIG_NET_CAFILE:
+        if (text)
+            net.caFile = std::string(text, strnlen(text, 4096));
+        else
+            net.caFile.reset();
+        break;
     default:
         return fail(ERROR_ILLTYPE, 0);
     }

@@ -15,7 +15,8 @@
 // the null output for tests) pulls and mixes the playing channels.
 //
 // Callbacks: the download callback and sync callbacks run on the stream's
-// transport thread. They may call the engine, StreamFree on their own stream
+// transport thread (a sync for a title from the stream's own tags, on its
+// decoding thread). They may call the engine, StreamFree on their own stream
 // included. None is called for a stream once StreamFree (or Free) has begun
 // on it, and those calls return after any callback in progress has ended, or
 // after a bounded wait (3 s) when a callback blocks, never hanging.
@@ -58,6 +59,9 @@ inline constexpr DWORD CONFIG_NET_AGENT = 16;   // SetConfigPtr: the User-Agent 
 inline constexpr DWORD CONFIG_NET_PROXY = 17;   // SetConfigPtr: "[user:pass@]host:port"
 inline constexpr DWORD CONFIG_NET_PLAYLIST = 21;
 inline constexpr DWORD CONFIG_NET_READTIMEOUT = 37; // silence that ends a stream, ms (15000)
+// SetConfigPtr: a PEM file of the only certificate authorities that https
+// servers are checked against; nullptr (the default) for the system's store.
+inline constexpr DWORD CONFIG_NET_CAFILE = 0x10100;
 
 // Stream flags.
 inline constexpr DWORD STREAM_STATUS = 0x800000;
@@ -90,6 +94,7 @@ inline constexpr int ERROR_OK = 0;
 inline constexpr int ERROR_MEM = 1;
 inline constexpr int ERROR_FILEOPEN = 2;
 inline constexpr int ERROR_DRIVER = 3;
+inline constexpr int ERROR_SSL = 10; // no secure connection: the certificate did not verify
 inline constexpr int ERROR_HANDLE = 5;
 inline constexpr int ERROR_INIT = 8;
 inline constexpr int ERROR_START = 9;
@@ -146,9 +151,19 @@ public:
     // Blocks until connected and the first audio is decoded, or failed;
     // returns a handle or 0 with ErrorGetCode() set: ERROR_FILEOPEN (refused,
     // unknown host, HTTP error status, too many redirects, not http/https),
-    // ERROR_TIMEOUT, ERROR_FILEFORM (not audio, a bad head, a playlist with
-    // nothing playable or too deep), ERROR_CODEC, ERROR_INIT (not initialised,
-    // or Free() was called meanwhile, which ends a pending opening at once).
+    // ERROR_SSL (an https server whose certificate does not verify),
+    // ERROR_TIMEOUT, ERROR_FILEFORM (not audio, or audio in a format the
+    // engine does not play, a bad head, a playlist with nothing playable or
+    // too deep), ERROR_CODEC (no decoder for the stream's codec), ERROR_INIT
+    // (not initialised, or Free() was called meanwhile, which ends a pending
+    // opening at once).
+    //
+    // What plays: MP3, AAC and HE-AAC (ADTS), WMA (ASF), Vorbis, Opus and
+    // FLAC in Ogg, FLAC, and HLS (a master playlist's variant nearest
+    // 128 kbit/s; AAC or MPEG-TS segments, played as one stream while the
+    // live playlist is followed), over http and https, through PLS, M3U,
+    // M3U8 and ASX playlists. Titles come from ICY metadata, else from the
+    // stream's own tags (Vorbis comments, ID3).
     // With STREAM_STATUS, `proc` is called once with the response head
     // (status line first, each line NUL-terminated, an empty line last) and
     // length 0 before this returns; then with the audio bytes as they are
@@ -158,9 +173,13 @@ public:
                             void* user);
     BOOL StreamFree(HSTREAM handle);
     // Byte counts of the download buffer; (QWORD)-1 on failure.
-    //   FILEPOS_END:      the buffer's length (CONFIG_NET_BUFFER ms at the
-    //                     stream's icy-br, 128 kbit/s when it sends none;
-    //                     32 KB to 4 MB). A full buffer holds the download back.
+    //   FILEPOS_END:      the buffer's length: CONFIG_NET_BUFFER ms at the
+    //                     stream's icy-br (128 kbit/s when it sends none)
+    //                     until the decoder has measured the stream's real
+    //                     rate (Vorbis, Opus, FLAC, AAC: a VBR stream often
+    //                     sends far below its nominal rate), then at that
+    //                     rate; 8 KB to 4 MB. A full buffer holds the
+    //                     download back.
     //   FILEPOS_DOWNLOAD: audio bytes downloaded so far.
     //   FILEPOS_CURRENT:  bytes the decoder has taken so far.
     // So (DOWNLOAD - CURRENT) * 100 / END is the buffer's fill. The decoder

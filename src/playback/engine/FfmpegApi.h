@@ -18,6 +18,7 @@ namespace tolvane::engine {
     X(av_channel_layout_copy)                                                                      \
     X(av_channel_layout_default)                                                                   \
     X(av_channel_layout_uninit)                                                                    \
+    X(av_dict_get)                                                                                 \
     X(av_frame_alloc)                                                                              \
     X(av_frame_free)                                                                               \
     X(av_frame_unref)                                                                              \

@@ -1,7 +1,9 @@
 // The playlist follower: opens a stream's address, and when the server
 // answers with a playlist (PLS, M3U, M3U8, ASX) opens its entries in turn,
 // nested at most three deep and at most sixteen tried in all; the first
-// entry that plays wins.
+// entry that plays wins. An HLS playlist is no list of streams: a master
+// playlist opens its variant nearest 128 kbit/s, a media playlist is played
+// as one stream of its segments.
 
 #include "StreamImpl.h"
 
@@ -26,12 +28,30 @@ struct OpenContext {
     int tried = 0;
 };
 
-int openAt(const std::string& url, int depth, OpenContext& ctx, std::shared_ptr<StreamImpl>& out) {
+// The variant of an HLS master playlist that the engine plays.
+constexpr long kHlsPreferredBitrate = 128000;
+
+int openAt(const std::string& url, int depth, OpenContext& ctx, std::shared_ptr<StreamImpl>& out,
+           const HlsMediaPlaylist* hls = nullptr);
+
+// An HLS media playlist as one stream of its segments.
+int openHls(std::string_view body, const std::string& url, int depth, OpenContext& ctx,
+            std::shared_ptr<StreamImpl>& out) {
+    const auto playlist = parseHlsMedia(body, url);
+    if (!playlist || playlist->unsupported || (playlist->segments.empty() && playlist->endList))
+        return ERROR_FILEFORM;
+    return openAt(url, depth, ctx, out, &*playlist);
+}
+
+int openAt(const std::string& url, int depth, OpenContext& ctx, std::shared_ptr<StreamImpl>& out,
+           const HlsMediaPlaylist* hls) {
     if (ctx.cancel)
         return ERROR_UNKNOWN;
     ctx.visited.insert(url);
     ++ctx.tried;
     auto impl = std::make_shared<StreamImpl>(url, ctx.config, ctx.flags, ctx.proc, ctx.user);
+    if (hls)
+        impl->setHls(*hls);
     int rc = impl->start();
     if (rc != ERROR_OK)
         return rc;
@@ -54,6 +74,18 @@ int openAt(const std::string& url, int depth, OpenContext& ctx, std::shared_ptr<
     impl.reset();
     if (depth >= kMaxPlaylistDepth)
         return ERROR_FILEFORM;
+    switch (hlsKindOf(body)) {
+    case HlsKind::Media:
+        return openHls(body, base, depth + 1, ctx, out);
+    case HlsKind::Master: {
+        const auto variant = nearestVariant(parseHlsMaster(body, base), kHlsPreferredBitrate);
+        if (!variant || ctx.visited.count(variant->url) || ctx.tried >= kMaxEntriesTried)
+            return ERROR_FILEFORM;
+        return openAt(variant->url, depth + 1, ctx, out);
+    }
+    case HlsKind::None:
+        break;
+    }
     const auto entries = parsePlaylist(kind, body, base);
     if (entries.empty())
         return ERROR_FILEFORM;

@@ -10,6 +10,7 @@
 #include "StreamImpl.h"
 
 #include "EncoderFeed.h"
+#include "Text.h"
 
 #include <algorithm>
 
@@ -19,6 +20,11 @@ namespace {
 
 // Decoded audio kept ready for the mixer (half a second).
 constexpr std::size_t kPcmBytes = 44100 / 2 * 4;
+// Bounds of the download buffer, however low or high a stream's rate.
+constexpr std::size_t kMinBufferBytes = 8 * 1024;
+constexpr std::size_t kMaxBufferBytes = 4 * 1024 * 1024;
+// The longest title text taken from a stream's own tags.
+constexpr std::size_t kMaxTitleBytes = 1024;
 // How long teardown waits for a thread (stuck in a caller's callback) before
 // leaving it to finish by itself.
 constexpr auto kJoinWait = std::chrono::seconds(3);
@@ -31,6 +37,10 @@ StreamImpl::~StreamImpl() {
         curl_multi_remove_handle(multi_, easy_);
     if (easy_)
         curl_easy_cleanup(easy_);
+    if (multi_ && reloadEasy_)
+        curl_multi_remove_handle(multi_, reloadEasy_);
+    if (reloadEasy_)
+        curl_easy_cleanup(reloadEasy_);
     if (multi_)
         curl_multi_cleanup(multi_);
     if (aliases_)
@@ -61,8 +71,7 @@ StreamImpl::OpenState StreamImpl::waitOpen(const std::atomic<bool>& cancel, int&
 void StreamImpl::waitPrebuffer(const std::atomic<bool>& cancel) {
     if (config_.prebufPercent <= 0 || !ring_)
         return;
-    const std::size_t want =
-        ring_->capacity() * static_cast<std::size_t>(config_.prebufPercent) / 100;
+    const std::size_t want = ring_->limit() * static_cast<std::size_t>(config_.prebufPercent) / 100;
     const auto deadline = Clock::now() + readLimit();
     while (!cancel && !downloadEnded_ && ring_->fill() < want && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -100,7 +109,9 @@ std::optional<QWORD> StreamImpl::filePosition(DWORD mode, int& error) const {
             error = ERROR_NOTAVAIL;
             return std::nullopt;
         }
-        return ring_->capacity();
+        // A limit lowered under what the buffer already holds never makes
+        // the fill pass 100 %.
+        return std::max(ring_->limit(), ring_->fill());
     default:
         error = ERROR_ILLTYPE;
         return std::nullopt;
@@ -137,7 +148,7 @@ void StreamImpl::decideFromSniff() {
     const std::string_view first(reinterpret_cast<const char*>(sniff_.data()), sniff_.size());
     const bool icyMeta = head_.metaint().has_value();
     const PlaylistKind kind =
-        config_.followPlaylists && !icyMeta ? sniffPlaylist(first) : PlaylistKind::None;
+        config_.followPlaylists && !icyMeta && !hls_ ? sniffPlaylist(first) : PlaylistKind::None;
     if (kind != PlaylistKind::None) {
         playlistKind_ = kind;
         phase_ = Phase::Playlist;
@@ -168,16 +179,21 @@ void StreamImpl::startAudio() {
             pcm_->cancel();
         }
     }
-    demux_ = std::make_unique<IcyDemuxer>(head_.metaint().value_or(0));
+    // HLS segments carry no ICY metadata, whatever their server says.
+    const std::size_t metaint = hls_ ? 0 : head_.metaint().value_or(0);
+    demux_ = std::make_unique<IcyDemuxer>(metaint);
     {
         std::lock_guard lock(tagMutex_);
         tagBlock_ = head_.tagBlock();
     }
     if (proc_ && (flags_ & STREAM_STATUS) && !stop_)
         proc_(tagBlock_.data(), 0, user_);
-    const Codec codec = codecForContentType(head_.contentType());
+    Codec codec = codecForContentType(head_.contentType());
+    if (hls_)
+        codec = hlsCodec(codec);
+    const bool icyTitles = metaint > 0;
     auto self = shared_from_this();
-    decoder_.start([self, codec] { self->decodeLoop(codec); });
+    decoder_.start([self, codec, icyTitles] { self->decodeLoop(codec, icyTitles); });
 }
 
 // IcyDemuxer::Sink, on the transport thread. One chunk of the download
@@ -214,13 +230,36 @@ void StreamImpl::metadata(const std::string& text) {
     }
 }
 
-void StreamImpl::decodeLoop(Codec codec) {
+// The decoder's measure of the stream's real rate sizes the buffer: the
+// same seconds of audio whatever the nominal bitrate said.
+void StreamImpl::byteRate(double bytesPerSecond) {
+    const double perSecond = std::max(bytesPerSecond, 1.0);
+    measuredKbps_ = std::max(1, static_cast<int>(perSecond * 8 / 1000));
+    const auto want =
+        std::clamp<std::size_t>(static_cast<std::size_t>(config_.bufferMs * perSecond / 1000),
+                                kMinBufferBytes, kMaxBufferBytes);
+    ring_->grow(want);
+    ring_->setLimit(want);
+}
+
+// A title from the stream's own tags; the station's ICY titles, where it
+// sends them, are the ones that count.
+void StreamImpl::streamTitle(const std::string& title) {
+    std::string text = toUtf8(title.substr(0, kMaxTitleBytes));
+    metadata("StreamTitle='" + text + "';");
+}
+
+void StreamImpl::decodeLoop(Codec codec, bool icyTitles) {
+    DecoderReports reports;
+    reports.byteRate = [this](double bytesPerSecond) { byteRate(bytesPerSecond); };
+    if (!icyTitles)
+        reports.title = [this](const std::string& title) { streamTitle(title); };
     auto decoder = makeDecoder(
         codec, *ring_,
         [this](const std::int16_t* frames, std::size_t count) {
             return pcm_->writeAll(reinterpret_cast<const std::uint8_t*>(frames), count * 4);
         },
-        stop_);
+        stop_, std::move(reports));
     const int rc = decoder->open();
     if (rc != ERROR_OK) {
         decodeEnded_ = true;

@@ -15,8 +15,17 @@
 //   Sniff     the first 16 body bytes come in     Playlist: they start a list; Audio
 //   Playlist  the list's body is read whole       Done
 //   Audio     audio goes to the download buffer   Done: the server closed, a time-out,
-//             and the decoder                       or the stream is freed
+//             and the decoder                       or the stream is freed;
+//                                                 Segment: HLS, the next segment is asked for
+//   Segment   an HLS segment's head comes in      Audio: a 2xx head, or the segment failed
+//                                                   and is skipped
 //   Done      nothing more is downloaded          -
+//
+// An HLS stream fetches its media playlist's segments one after another
+// (Head and Sniff for the first) and its live playlist again meanwhile
+// (HlsTransport.cpp); it is Done when the playlist has ended and every
+// segment came, when it stops bringing segments, or after three failed
+// segments in a row.
 //
 // Its opening, which StreamCreateURL waits for (StreamImpl::OpenState):
 //
@@ -56,6 +65,8 @@ struct NetConfig {
     bool followPlaylists = false;
     // Unset: libcurl's default (environment); empty: no proxy.
     std::optional<std::string> proxy;
+    // Unset: the system's certificate store; else the only trusted CAs.
+    std::optional<std::string> caFile;
     std::string agent = std::string("Tolvane/") + TolvaneVersion;
 };
 

@@ -1,11 +1,13 @@
 #pragma once
 // Inside one stream: the state its transport thread, its decoding thread and
-// the engine's calls share. The transport is in StreamTransport.cpp, the
-// opening and decoding in Stream.cpp, the playlist follower in
-// PlaylistFollower.cpp. The states are tabled in Stream.h.
+// the engine's calls share. The transport is in StreamTransport.cpp (its HLS
+// part in HlsTransport.cpp), the opening and decoding in Stream.cpp, the
+// playlist follower in PlaylistFollower.cpp. The states are tabled in
+// Stream.h.
 
 #include "ByteRing.h"
 #include "Decoder.h"
+#include "Hls.h"
 #include "HttpHead.h"
 #include "IcyDemuxer.h"
 #include "Playlist.h"
@@ -77,6 +79,12 @@ public:
 
     // ------------------------------------------------------------ opening
 
+    // Makes this an HLS stream: instead of one endless body, the segments
+    // of the media playlist at `url` are fetched one after another into the
+    // same buffer, and the playlist is fetched again while it is live.
+    // Before start().
+    void setHls(const HlsMediaPlaylist& playlist);
+
     int start();
 
     // Waits for the outcome of the opening. Bounded: the transport ends by
@@ -133,7 +141,8 @@ private:
         SYNCPROC proc;
         void* user;
     };
-    enum class Phase { Head, Sniff, Playlist, Audio, Done };
+    enum class Phase { Head, Sniff, Playlist, Audio, Segment, Done };
+    enum class HlsStep { Go, Finished, Failed };
 
     void setOpen(OpenState state, int error);
 
@@ -146,6 +155,12 @@ private:
         return static_cast<StreamImpl*>(self)->onBody(reinterpret_cast<std::uint8_t*>(data),
                                                       size * n);
     }
+    static std::size_t reloadThunk(char* data, std::size_t size, std::size_t n, void* self) {
+        return static_cast<StreamImpl*>(self)->onReloadBody(data, size * n);
+    }
+
+    // The options every request of this stream shares.
+    void setupEasy(CURL* easy, const std::string& url);
 
     std::size_t onHeader(const char* data, std::size_t size);
 
@@ -178,11 +193,25 @@ private:
 
     static int errorFor(CURLcode rc);
 
+    // HLS (HlsTransport.cpp), on the transport thread.
+    void startSegment(const std::string& url);
+    // A segment's transfer ended; false when the stream ends with `error`.
+    bool segmentDone(CURLcode rc, int& error);
+    HlsStep hlsStep(Clock::time_point now, int& error);
+    void startReload();
+    void reloadDone(CURLcode rc);
+    std::size_t onReloadBody(const char* data, std::size_t size);
+    // A later segment's head, line by line; false to refuse the segment.
+    bool onSegmentHeader(std::string_view line);
+    Codec hlsCodec(Codec fromType) const;
+
     void endTransport(bool finishedOk, int error);
 
     // ------------------------------------------------------------ decoding thread
 
-    void decodeLoop(Codec codec);
+    void decodeLoop(Codec codec, bool icyTitles);
+    void byteRate(double bytesPerSecond);
+    void streamTitle(const std::string& title);
 
     // Fixed at creation.
     const std::string url_;
@@ -217,6 +246,17 @@ private:
     Clock::time_point windowStart_;
     std::uint64_t windowBytes_ = 0;
 
+    // HLS: set by setHls, then the transport thread's only.
+    std::unique_ptr<HlsQueue> hls_;
+    std::string segmentUrl_;     // the segment being fetched
+    bool segmentActive_ = false; // a segment's transfer is under way
+    int segmentFailures_ = 0;    // in a row
+    CURL* reloadEasy_ = nullptr; // the playlist's reloads
+    std::string reloadBody_;
+    bool reloading_ = false;
+    Clock::time_point nextReload_;
+    Clock::time_point lastNews_; // a reload last brought a segment
+
     // Set by the transport thread (under ringMutex_, which shutdown takes)
     // before the opening succeeds; read-only afterwards. The rings
     // themselves are thread-safe.
@@ -227,6 +267,7 @@ private:
     std::atomic<bool> downloadEnded_{false};
     std::atomic<bool> decodeEnded_{false};
     std::atomic<int> decoderKbps_{0};
+    std::atomic<int> measuredKbps_{0}; // the rate the decoder measured, 0 until then
 
     // Guarded by tagMutex_.
     std::mutex tagMutex_;

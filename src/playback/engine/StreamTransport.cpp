@@ -22,6 +22,30 @@ constexpr int kMinRateDivisor = 8;
 
 } // namespace
 
+void StreamImpl::setupEasy(CURL* e, const std::string& url) {
+    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(config_.connectTimeoutMs));
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);
+    if (!config_.agent.empty())
+        curl_easy_setopt(e, CURLOPT_USERAGENT, config_.agent.c_str());
+    if (config_.proxy)
+        curl_easy_setopt(e, CURLOPT_PROXY, config_.proxy->c_str());
+    // https is checked against the system's store unless told otherwise;
+    // a server that does not prove who it is is refused.
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (config_.caFile) {
+        curl_easy_setopt(e, CURLOPT_CAINFO, config_.caFile->c_str());
+        curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    }
+}
+
 int StreamImpl::start() {
     ensureCurlGlobalInit();
     easy_ = curl_easy_init();
@@ -31,26 +55,22 @@ int StreamImpl::start() {
     aliases_ = curl_slist_append(nullptr, "ICY 200 OK");
     requestHeaders_ = curl_slist_append(nullptr, "Icy-MetaData: 1");
     CURL* e = easy_;
-    curl_easy_setopt(e, CURLOPT_URL, url_.c_str());
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+    setupEasy(e, url_);
     curl_easy_setopt(e, CURLOPT_HTTP200ALIASES, aliases_);
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, requestHeaders_);
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(config_.connectTimeoutMs));
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);
-    if (!config_.agent.empty())
-        curl_easy_setopt(e, CURLOPT_USERAGENT, config_.agent.c_str());
-    if (config_.proxy)
-        curl_easy_setopt(e, CURLOPT_PROXY, config_.proxy->c_str());
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &StreamImpl::headerThunk);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &StreamImpl::writeThunk);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    curl_multi_add_handle(multi_, easy_);
+    if (hls_) {
+        // The first segment is fetched now; the playlist again later.
+        lastNews_ = Clock::now();
+        nextReload_ = lastNews_ + std::chrono::milliseconds(hls_->reloadDelayMs(true));
+        if (auto first = hls_->next())
+            startSegment(first->url);
+    } else {
+        curl_multi_add_handle(multi_, easy_);
+    }
     auto self = shared_from_this();
     transport_.start([self] { self->transportLoop(); });
     return ERROR_OK;
@@ -58,6 +78,9 @@ int StreamImpl::start() {
 
 std::size_t StreamImpl::onHeader(const char* data, std::size_t size) {
     lastByte_ = Clock::now();
+    if (phase_ == Phase::Segment) {
+        return onSegmentHeader(std::string_view(data, size)) ? size : 0;
+    }
     if (phase_ != Phase::Head)
         return size; // trailers and the like
     switch (collector_.addLine(std::string_view(data, size))) {
@@ -89,8 +112,9 @@ std::size_t StreamImpl::onHeader(const char* data, std::size_t size) {
         std::lock_guard lock(openMutex_);
         effectiveUrl_ = effective ? effective : url_;
     }
-    playlistKind_ = config_.followPlaylists ? playlistKindFor(effectiveUrl_, head.contentType())
-                                            : PlaylistKind::None;
+    playlistKind_ = config_.followPlaylists && !hls_
+                        ? playlistKindFor(effectiveUrl_, head.contentType())
+                        : PlaylistKind::None;
     phase_ = playlistKind_ != PlaylistKind::None ? Phase::Playlist : Phase::Sniff;
     if (phase_ == Phase::Sniff && codecForContentType(head.contentType()) != Codec::Mp3) {
         // FFmpeg will be needed: load it while the server gets the body
@@ -127,6 +151,7 @@ std::size_t StreamImpl::onBody(const std::uint8_t* data, std::size_t size) {
         return stop_ ? 0 : size;
     }
     case Phase::Audio:
+    case Phase::Segment:
         break;
     case Phase::Done:
         return 0;
@@ -160,7 +185,9 @@ bool StreamImpl::flushSpill() {
 void StreamImpl::armWake() {
     // Wake the transport when a quarter of the buffer is free (or the
     // leftover fits): fewer, larger refills.
-    const std::size_t want = std::max(spill_.size(), ring_->capacity() / 4);
+    // Never more than the limit, or a leftover larger than it would wait forever.
+    const std::size_t limit = ring_->limit();
+    const std::size_t want = std::min(std::max(spill_.size(), limit / 4), limit);
     spaceFreed_ = false;
     CURLM* multi = multi_;
     std::weak_ptr<StreamImpl> weak = weak_from_this();
@@ -198,8 +225,17 @@ void StreamImpl::transportLoop() {
         while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
             if (msg->msg != CURLMSG_DONE)
                 continue;
-            done = true;
             const CURLcode rc = msg->data.result;
+            if (msg->easy_handle == reloadEasy_) {
+                reloadDone(rc);
+                continue;
+            }
+            if (hls_) {
+                // One segment ended; the stream goes on with the next.
+                done = done || !segmentDone(rc, error);
+                continue;
+            }
+            done = true;
             if (rc == CURLE_OK) {
                 finishedOk = true;
             } else {
@@ -209,12 +245,24 @@ void StreamImpl::transportLoop() {
         if (done)
             break;
         const auto now = Clock::now();
+        if (hls_) {
+            const HlsStep step = hlsStep(now, error);
+            if (step != HlsStep::Go) {
+                finishedOk = step == HlsStep::Finished;
+                break;
+            }
+        }
         if (timedOut(now, started)) {
             error = ERROR_TIMEOUT;
             break;
         }
         // The time-outs are counted in seconds: no need to wake more often.
         int waitMs = paused_ ? 1000 : 500;
+        if (hls_ && !reloading_ && hls_->live()) {
+            const auto untilReload =
+                std::chrono::duration_cast<std::chrono::milliseconds>(nextReload_ - now).count();
+            waitMs = static_cast<int>(std::clamp<long long>(untilReload, 0, waitMs));
+        }
         long curlWait = -1;
         curl_multi_timeout(multi_, &curlWait);
         if (curlWait >= 0 && curlWait < waitMs)
@@ -228,7 +276,9 @@ void StreamImpl::transportLoop() {
 // needs over that long, while the engine wants data. Before the head is
 // complete the connect time-out is added.
 bool StreamImpl::timedOut(Clock::time_point now, Clock::time_point started) {
-    const bool waitingForRoom = paused_ || !spill_.empty();
+    // Between two HLS segments nothing is due: the playlist's own pace
+    // (hlsStep) bounds that wait.
+    const bool waitingForRoom = paused_ || !spill_.empty() || (hls_ && !segmentActive_);
     const auto silence = std::chrono::milliseconds(config_.readTimeoutMs);
     if (phase_ == Phase::Head) {
         const auto headLimit = std::chrono::milliseconds(config_.connectTimeoutMs) + readLimit();
@@ -245,7 +295,9 @@ bool StreamImpl::timedOut(Clock::time_point now, Clock::time_point started) {
     if (now - lastByte_ > silence)
         return true;
     if (phase_ == Phase::Audio && now - windowStart_ >= silence) {
-        const int kbps = decoderKbps_ > 0 ? decoderKbps_.load() : kbps_;
+        const int kbps = measuredKbps_ > 0  ? measuredKbps_.load()
+                         : decoderKbps_ > 0 ? decoderKbps_.load()
+                                            : kbps_;
         const double seconds = std::chrono::duration<double>(now - windowStart_).count();
         const double minimum = kbps * 1000.0 / 8.0 / kMinRateDivisor * seconds;
         if (static_cast<double>(windowBytes_) < minimum)
@@ -262,6 +314,11 @@ int StreamImpl::errorFor(CURLcode rc) {
         return ERROR_TIMEOUT;
     case CURLE_UNSUPPORTED_PROTOCOL:
         return ERROR_PROTOCOL;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+        return ERROR_SSL;
     case CURLE_OUT_OF_MEMORY:
         return ERROR_MEM;
     case CURLE_TOO_MANY_REDIRECTS:
@@ -280,7 +337,8 @@ void StreamImpl::endTransport(bool finishedOk, int error) {
         // A body shorter than the sniffing window.
         decideFromSniff();
     }
-    const Phase phase = phase_;
+    // A later HLS segment's head that did not come is no matter now.
+    const Phase phase = phase_ == Phase::Segment ? Phase::Audio : phase_;
     phase_ = Phase::Done;
     downloadEnded_ = true;
     if (phase == Phase::Audio) {
