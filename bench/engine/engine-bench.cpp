@@ -1,17 +1,18 @@
 // engine-bench: how Tolvane's engine compares with other players.
 //
 // Starts a private Icecast 2 (fed by ffmpeg with a minute-long mix of pink
-// noise and a tone, looped, as MP3 128 kbit/s and as AAC 96 kbit/s, with
-// Icecast's usual 64 KB burst for a new listener), a loopback server that
-// sends a WMA (ASF) file from its header on the way a Windows Media server
-// does (64 KB at once, then at its bitrate), and a private PulseAudio server
-// with a null sink. Then, one player at a time, records the sink's monitor
-// while the player plays a stream for a while, and reports: CPU seconds
-// (user + system) per minute of audio, peak resident memory, time from the
-// start of the command to the first audible sample at the sink, and gaps of
-// silence after it. The runs are interleaved (every player once, then every
-// player again) and the medians reported, with the ratio of the engine to
-// the fastest and the leanest other player on each codec.
+// noise and a tone, looped, as MP3 128 kbit/s, AAC 96 kbit/s, and Vorbis
+// and Opus 128 kbit/s in Ogg, with Icecast's usual 64 KB burst for a new
+// listener), a loopback server that sends a WMA (ASF) file from its header
+// on the way a Windows Media server does (64 KB at once, then at its
+// bitrate), a live HLS stream of the same music (ffmpeg cuts 4 s MPEG-TS
+// segments in real time, a loopback server serves them as they come), and a
+// private PulseAudio server with a null sink. Then, one player at a time, records the sink's
+// monitor while the player plays a stream for a while, and reports: CPU seconds (user + system) per
+// minute of audio, peak resident memory, time from the start of the command to the first audible
+// sample at the sink, and gaps of silence after it. The runs are interleaved (every player once,
+// then every player again) and the medians reported, with the ratio of the engine to the fastest
+// and the leanest other player on each codec.
 //
 // For the engine's command-line player it also reports where its time went:
 // the steps that tolvane-play --timing prints, measured from the start of
@@ -21,7 +22,7 @@
 // last station, offscreen) is timed as "tolvane-app" on MP3 when --app names
 // the program folder to copy (run-bench.sh lays it out).
 //
-//   engine-bench [--seconds N] [--runs N] [--codecs mp3,aac,wma]
+//   engine-bench [--seconds N] [--runs N] [--codecs mp3,aac,wma,vorbis,opus,hls]
 //                [--players tolvane,tolvane-app,mpg123,mplayer,mpv,ffplay,cvlc]
 //                [--app PROGRAM-FOLDER] [--candidate TOLVANE-PLAY]
 //
@@ -35,6 +36,7 @@
 #include "StreamServer.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -47,6 +49,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -55,6 +58,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tolvane::test;
@@ -342,7 +346,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int seconds = 20;
     int runs = 3;
-    QStringList codecs{"mp3", "aac", "wma"};
+    QStringList codecs{"mp3", "aac", "wma", "vorbis", "opus", "hls"};
     QStringList wanted{"tolvane", "tolvane-app", "mpg123", "mplayer", "mpv", "ffplay", "cvlc"};
     QString appFolder;
     QString candidate;
@@ -381,7 +385,15 @@ int main(int argc, char** argv) {
     IcecastServer::Source aac = mp3;
     aac.codec = IcecastServer::Codec::Aac;
     aac.bitrateKbps = 96;
-    if (!icecast.startSource("/music.mp3", mp3) || !icecast.startSource("/music.aac", aac)) {
+    IcecastServer::Source vorbis = mp3;
+    vorbis.codec = IcecastServer::Codec::Vorbis;
+    vorbis.artist = "Bench";
+    vorbis.title = "Vorbis";
+    IcecastServer::Source opus = vorbis;
+    opus.codec = IcecastServer::Codec::Opus;
+    opus.title = "Opus";
+    if (!icecast.startSource("/music.mp3", mp3) || !icecast.startSource("/music.aac", aac) ||
+        !icecast.startSource("/music.ogg", vorbis) || !icecast.startSource("/music.opus", opus)) {
         std::fprintf(stderr, "icecast source: %s\n", qPrintable(icecast.errorString()));
         return 1;
     }
@@ -398,19 +410,81 @@ int main(int argc, char** argv) {
         route.bytesPerSecond = QFileInfo(wma).size() / 60.0;
         asfServer.setRoute("/music.wma", route);
     }
+    // HLS: ffmpeg cuts the music into 4 s segments in real time; each file
+    // it writes becomes a route of the loopback server.
+    StreamServer hlsServer;
+    if (!hlsServer.start())
+        return 1;
+    QDir hlsDir(dir.filePath("hls"));
+    hlsDir.mkpath(".");
+    QProcess segmenter;
+    segmenter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    segmenter.start("ffmpeg", {"-hide_banner",
+                               "-loglevel",
+                               "error",
+                               "-nostdin",
+                               "-re",
+                               "-stream_loop",
+                               "-1",
+                               "-i",
+                               music,
+                               "-c:a",
+                               "aac",
+                               "-b:a",
+                               "128k",
+                               "-f",
+                               "hls",
+                               "-hls_time",
+                               "4",
+                               "-hls_list_size",
+                               "6",
+                               "-hls_flags",
+                               "delete_segments+temp_file",
+                               hlsDir.filePath("live.m3u8")});
+    std::atomic<bool> publishing{true};
+    std::thread publisher([&] {
+        QMap<QString, QDateTime> seen;
+        while (publishing) {
+            for (const QFileInfo& f : hlsDir.entryInfoList(QDir::Files)) {
+                if (f.fileName().endsWith(".tmp") || seen.value(f.fileName()) == f.lastModified())
+                    continue;
+                QFile file(f.filePath());
+                if (!file.open(QIODevice::ReadOnly))
+                    continue;
+                seen[f.fileName()] = f.lastModified();
+                const bool list = f.fileName().endsWith(".m3u8");
+                hlsServer.setRoute(
+                    "/hls/" + f.fileName().toStdString(),
+                    StreamRoute::playlist(file.readAll().toStdString(),
+                                          list ? "application/vnd.apple.mpegurl" : "video/mp2t"));
+            }
+            QThread::msleep(100);
+        }
+    });
+    auto stopHls = [&] {
+        publishing = false;
+        publisher.join();
+        segmenter.terminate();
+        segmenter.waitForFinished(5000);
+    };
     PulseServer pulse;
     if (!pulse.isRunning()) {
         std::fprintf(stderr, "pulseaudio: %s\n", qPrintable(pulse.errorString()));
+        stopHls();
         return 1;
     }
-    QThread::sleep(6); // a full burst for new listeners
-    const QMap<QString, QString> urls{{"mp3", icecast.mountUrl("/music.mp3").toString()},
-                                      {"aac", icecast.mountUrl("/music.aac").toString()},
-                                      {"wma", QString::fromStdString(asfServer.url("/music.wma"))}};
+    QThread::sleep(13); // a full burst for new listeners, three HLS segments
+    const QMap<QString, QString> urls{
+        {"mp3", icecast.mountUrl("/music.mp3").toString()},
+        {"aac", icecast.mountUrl("/music.aac").toString()},
+        {"wma", QString::fromStdString(asfServer.url("/music.wma"))},
+        {"vorbis", icecast.mountUrl("/music.ogg").toString()},
+        {"opus", icecast.mountUrl("/music.opus").toString()},
+        {"hls", QString::fromStdString(hlsServer.url("/hls/live.m3u8"))}};
     for (const QString& codec : urls.keys())
         std::fprintf(stderr, "%s: %s\n", qPrintable(codec), qPrintable(urls[codec]));
 
-    const QStringList all{"mp3", "aac", "wma"};
+    const QStringList all{"mp3", "aac", "wma", "vorbis", "opus", "hls"};
     QList<Player> players;
     QStringList skipped;
     players << Player{"tolvane",
@@ -486,12 +560,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    stopHls();
     std::printf("%d run(s) of %d s each; time from the start of the command to the first audible "
                 "sample at the sink\n",
                 runs, seconds);
     if (!skipped.isEmpty())
         std::printf("skipped: %s\n", qPrintable(skipped.join(", ")));
-    std::printf("%-12s %-5s %15s %-22s %10s %8s %5s %8s\n", "player", "codec", "first audio ms",
+    std::printf("%-12s %-6s %15s %-22s %10s %8s %5s %8s\n", "player", "codec", "first audio ms",
                 "(runs)", "CPU s/min", "RSS MB", "gaps", "longest");
     for (const QString& codec : codecs) {
         for (const auto& player : players) {
@@ -512,7 +587,7 @@ int main(int argc, char** argv) {
                 gaps += std::max(0, r.gaps);
                 longest = std::max(longest, r.longestGapMs);
             }
-            std::printf("%-12s %-5s %15lld %-22s %10.3f %8.1f %5d %8lld\n", qPrintable(player.name),
+            std::printf("%-12s %-6s %15lld %-22s %10.3f %8.1f %5d %8lld\n", qPrintable(player.name),
                         qPrintable(codec), static_cast<long long>(median(firsts)),
                         qPrintable("(" + each.join(' ') + ")"), median(cpus), median(rss), gaps,
                         static_cast<long long>(longest));
