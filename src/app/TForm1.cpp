@@ -182,7 +182,7 @@ QPoint TForm1::popupPoint(const QRect& g) {
 
 void TForm1::buildMenus() {
     auto entry = [this](QMenu* menu, const char* name, const QString& text, const QString& keys,
-                        std::function<void()> action) {
+                        const std::function<void()>& action) {
         auto* a = new QAction(text, this);
         a->setObjectName(QString::fromLatin1(name));
         if (!keys.isEmpty())
@@ -292,7 +292,7 @@ void TForm1::buildMenus() {
 }
 
 void TForm1::connectControls() {
-    auto guarded = [](std::function<void()> f) { return [f] { runGuarded(f); }; };
+    auto guarded = [](const std::function<void()>& f) { return [f] { runGuarded(f); }; };
     connect(SpeedButton3, &QToolButton::clicked, this, guarded([this] { PreviousStation(); }));
     connect(play, &QToolButton::clicked, this, guarded([this] { playClick(); }));
     connect(stop, &QToolButton::clicked, this, guarded([this] { stopClick(); }));

@@ -39,7 +39,7 @@ QString findCaseInsensitive(const QDir& dir, const QString& part) {
 QString ProgramPath(const QString& name) {
     const QString base = QDir::currentPath();
     const QString rel = normalise(name);
-    const QString exact = rel.isEmpty() ? base : base + u'/' + rel;
+    QString exact = rel.isEmpty() ? base : base + u'/' + rel;
     if (QFileInfo::exists(exact))
         return exact;
 

@@ -134,7 +134,7 @@ QString fittedName(const QString& base, const QString& suffix) {
 QString numberedBaseName(const QString& folder) {
     const QDir dir(folder);
     for (int n = 0; n < MaxNumber; ++n) {
-        const QString base = QStringLiteral("Recorded_") + QString::number(n);
+        QString base = QStringLiteral("Recorded_") + QString::number(n);
         if (!QFileInfo::exists(dir.filePath(base + Mp3)))
             return base;
     }

@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -115,10 +114,13 @@ void TForm5::showEvent(QShowEvent* event) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
     // The check starts once the window is on screen.
-    QTimer::singleShot(0, this, [this] {
-        if (isVisible() && !busy_)
-            FormShow();
-    });
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (isVisible() && !busy_)
+                FormShow();
+        },
+        Qt::QueuedConnection);
 }
 
 void TForm5::closeEvent(QCloseEvent* event) {
