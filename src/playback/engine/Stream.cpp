@@ -21,8 +21,8 @@ namespace {
 // Decoded audio kept ready for the mixer (half a second).
 constexpr std::size_t kPcmBytes = 44100 / 2 * 4;
 // Bounds of the download buffer, however low or high a stream's rate.
-constexpr std::size_t kMinBufferBytes = 8 * 1024;
-constexpr std::size_t kMaxBufferBytes = 4 * 1024 * 1024;
+constexpr std::size_t kMinBufferBytes = std::size_t{8} * 1024;
+constexpr std::size_t kMaxBufferBytes = std::size_t{4} * 1024 * 1024;
 // The longest title text taken from a stream's own tags.
 constexpr std::size_t kMaxTitleBytes = 1024;
 // How long teardown waits for a thread (stuck in a caller's callback) before
