@@ -4,6 +4,7 @@
 #include "AudioSamples.h"
 #include "StreamServer.h"
 #include "TestSupport.h"
+#include "TlsProxy.h"
 
 #include <QProcess>
 #include <QTest>
@@ -50,6 +51,36 @@ private slots:
         QVERIFY(player.waitForFinished(5000));
         QCOMPARE(player.exitStatus(), QProcess::NormalExit);
         QCOMPARE(player.exitCode(), 0);
+    }
+
+    // https: with the authority that signed the server's certificate the
+    // tool plays; without it (the system's store) it refuses and says why.
+    void play_httpsWithItsAuthority_andRefusedWithout() {
+        TestFolder folder;
+        std::string error;
+        const auto certificates = TestCertificates::make(folder.path().toStdString(), &error);
+        QVERIFY2(certificates, error.c_str());
+        const std::string mp3 = AudioSamples::tone(SampleFormat::Mp3);
+        QVERIFY(!mp3.empty());
+        StreamServer server;
+        QVERIFY(server.start());
+        server.setRoute("/radio", StreamRoute::audio(mp3));
+        TlsProxy tls;
+        QVERIFY(tls.start(*certificates, server.port()));
+        const QString url = QString::fromStdString(tls.url("/radio"));
+        QProcess player;
+        player.start(QStringLiteral(TOLVANE_PLAY_PATH),
+                     {"--null", "--seconds", "1", "--cafile",
+                      QString::fromStdString(certificates->caFile), url});
+        QVERIFY(player.waitForFinished(20000));
+        QCOMPARE(player.exitCode(), 0);
+        QVERIFY(player.readAllStandardOutput().contains("status: ICY 200 OK\n"));
+        player.start(QStringLiteral(TOLVANE_PLAY_PATH), {"--null", url});
+        QVERIFY(player.waitForFinished(20000));
+        QCOMPARE(player.exitCode(), 1);
+        const QByteArray err = player.readAllStandardError();
+        QVERIFY2(err.contains("the station's certificate is not trusted (error code: 10)"),
+                 err.constData());
     }
 
     // A stream that cannot be played ends the tool with the engine's own

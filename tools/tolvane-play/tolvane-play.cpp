@@ -2,13 +2,16 @@
 // the player opens it (buffer past 60 %, start, play) and prints the
 // station's head and every title as it changes.
 //
-//   tolvane-play [--null] [--seconds N] [--quiet] [--timing] URL
+//   tolvane-play [--null] [--seconds N] [--quiet] [--timing] [--cafile PEM] URL
 //
 // --null plays to the null output; --seconds stops after N seconds of play
 // (default: until interrupted); --timing prints when each step was done, in
 // milliseconds from the start of main(), after a first line "clock <ms>"
 // that gives that start on the monotonic clock (so that a benchmark can
-// add the time before main). Exit status 0 when it played, 1 otherwise.
+// add the time before main); --cafile checks https servers against the
+// certificate authorities in that PEM file instead of the system's store (a
+// station or test server with a private authority). Exit status 0 when it
+// played, 1 otherwise.
 
 #include "Engine.h"
 
@@ -91,6 +94,7 @@ int main(int argc, char** argv) {
     bool useNull = false;
     double seconds = 0;
     const char* url = nullptr;
+    const char* caFile = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--null"))
             useNull = true;
@@ -100,12 +104,15 @@ int main(int argc, char** argv) {
             gTiming = true;
         else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
             seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--cafile") && i + 1 < argc)
+            caFile = argv[++i];
         else
             url = argv[i];
     }
     if (!url) {
         std::fprintf(stderr,
-                     "usage: tolvane-play [--null] [--seconds N] [--quiet] [--timing] URL\n");
+                     "usage: tolvane-play [--null] [--seconds N] [--quiet] [--timing] [--cafile "
+                     "PEM] URL\n");
         return 2;
     }
     if (gTiming) {
@@ -127,6 +134,8 @@ int main(int argc, char** argv) {
     }
     engine.SetConfig(CONFIG_NET_PLAYLIST, 1);
     engine.SetConfig(CONFIG_NET_PREBUF, 0);
+    if (caFile)
+        engine.SetConfigPtr(CONFIG_NET_CAFILE, caFile);
     static const char noProxy[] = "";
     engine.SetConfigPtr(CONFIG_NET_PROXY, noProxy);
 
@@ -134,7 +143,9 @@ int main(int argc, char** argv) {
     const HSTREAM h = engine.StreamCreateURL(url, 0, STREAM_STATUS, &onDownload, nullptr);
     mark("opened");
     if (!h) {
-        std::fprintf(stderr, "Service Unavailable (error code: %d)\n", engine.ErrorGetCode());
+        const int code = engine.ErrorGetCode();
+        std::fprintf(stderr, "Service Unavailable%s (error code: %d)\n",
+                     code == ERROR_SSL ? ": the station's certificate is not trusted" : "", code);
         return 1;
     }
     gStream = h;
