@@ -21,7 +21,11 @@ namespace {
 void centre(QWidget* w) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        w->adjustSize();
+        // A window given a size of its own keeps it: the lyrics window holds
+        // nothing visible before its first showing, and would shrink to
+        // nothing, which the display server then never shows.
+        if (!w->testAttribute(Qt::WA_Resized))
+            w->adjustSize();
         w->move(area.center() -
                 QPoint(w->frameGeometry().width() / 2, w->frameGeometry().height() / 2));
     }
