@@ -5,8 +5,10 @@
 #     differ, but never a user's settings/settings.dat, radiouser.dat or
 #     favorites.dat that is already there (the installed settings file is
 #     copied only when none exists);
-#   - copies the player (src/app/tolvane) and the updater
-#     (src/update/TolvaneUpdate) of the build into it when they were built;
+#   - copies the player (src/app/tolvane), its web view module
+#     (src/app/libtolvane-webview.so, loaded by the lyrics window) and the
+#     updater (src/update/TolvaneUpdate) of the build into it when they were
+#     built;
 #   - links system/lame to the encoder program /usr/bin/lame.
 # Running it again changes only what changed. Nothing else in the folder
 # (recordings, the working catalog, downloaded files) is touched.
@@ -68,6 +70,7 @@ copy_program() { # copy_program <path under the build dir> <name in the program 
     fi
 }
 copy_program src/app/tolvane tolvane
+copy_program src/app/libtolvane-webview.so libtolvane-webview.so
 copy_program src/update/TolvaneUpdate TolvaneUpdate
 
 mkdir -p "$dest/system"

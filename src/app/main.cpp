@@ -8,15 +8,7 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <unistd.h>
-
 int main(int argc, char** argv) {
-    // The lyrics window's web view shares OpenGL contexts with the windows;
-    // this must be said before the application object exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // The browser engine's sandbox refuses to run for the superuser.
-    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral("Images/tolvane-256.png")));

@@ -2,23 +2,53 @@
 
 #include "Addresses.h"
 #include "WebService.h"
+#include "WebViewModule.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
-#include <QWebEngineView>
 
 namespace tolvane {
 
+namespace {
+
+// Said in place of the page when the browser cannot be started; the reason
+// goes on a line of its own for whoever looks into it.
+QLabel* unavailableNotice(QWidget* parent, const QString& reason) {
+    const QString text = QStringLiteral("Lyrics cannot be shown: the web view of Tolvane could "
+                                        "not be loaded.\n\n%1")
+                             .arg(reason);
+    auto* notice = new QLabel(text, parent);
+    notice->setWordWrap(true);
+    notice->setAlignment(Qt::AlignCenter);
+    notice->setMargin(12);
+    notice->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    notice->setFocusPolicy(Qt::StrongFocus);
+    notice->setAccessibleName(text);
+    notice->setAccessibleDescription(QStringLiteral("Lyrics page"));
+    return notice;
+}
+
+} // namespace
+
 TForm6::ViewMaker& TForm6::viewMaker() {
-    static ViewMaker maker = [](QWidget* parent) {
-        auto* view = new QWebEngineView(parent);
-        return View{view, [view](const QUrl& url) { view->load(url); }};
-    };
+    static ViewMaker maker;
     return maker;
+}
+
+TForm6::View TForm6::moduleView(QWidget* parent) {
+    const webview::Module module = webview::loadModule();
+    if (module.usable()) {
+        if (QWidget* view = module.create(parent))
+            return View{view, [view, load = module.load](const QUrl& url) { load(view, url); }};
+    }
+    return View{unavailableNotice(parent, module.usable() ? QStringLiteral("No view was made.")
+                                                          : module.error),
+                {}};
 }
 
 TForm6::TForm6(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -58,13 +88,14 @@ void TForm6::showEvent(QShowEvent* event) {
     // First showing: centred, then the browser and the song asked for last.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
-    View view = viewMaker()(this);
+    View view = viewMaker() ? viewMaker()(this) : moduleView(this);
     WebBrowser1 = view.widget;
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    WebBrowser1->setAccessibleName(QStringLiteral("Lyrics page"));
+    if (WebBrowser1->accessibleName().isEmpty())
+        WebBrowser1->setAccessibleName(QStringLiteral("Lyrics page"));
     layout()->addWidget(WebBrowser1);
     load_ = view.load;
-    if (!query_.isEmpty())
+    if (load_ && !query_.isEmpty())
         load_(query_);
 }
 

@@ -116,17 +116,21 @@ private slots:
         QVERIFY(!QFileInfo(dest + QStringLiteral("/tolvane")).isSymLink());
     }
 
-    // The folder holds copies of the built programs, so it still works when
-    // it is copied elsewhere; a rebuilt program replaces its copy.
+    // The folder holds copies of the built programs and the web view module
+    // beside them, so it still works when it is copied elsewhere; a rebuilt
+    // program replaces its copy.
     void layout_copiesTheBuiltPrograms() {
         TestFolder folder;
         makeProgram(folder.file("build/src/app/tolvane"));
+        makeProgram(folder.file("build/src/app/libtolvane-webview.so"));
         makeProgram(folder.file("build/src/update/TolvaneUpdate"));
         Run run = layout({folder.file("build")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.output));
 
         for (const auto& [built, placed] :
              {std::pair{"build/src/app/tolvane", "build/Tolvane/tolvane"},
+              std::pair{"build/src/app/libtolvane-webview.so",
+                        "build/Tolvane/libtolvane-webview.so"},
               std::pair{"build/src/update/TolvaneUpdate", "build/Tolvane/TolvaneUpdate"}}) {
             const QFileInfo copy(folder.file(placed));
             QVERIFY2(copy.exists() && copy.isExecutable() && !copy.isSymLink(), placed);

@@ -23,7 +23,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for f in bin/tolvane share/tolvane/tolvane share/tolvane/radiolist.dat \
+for f in bin/tolvane share/tolvane/tolvane share/tolvane/libtolvane-webview.so \
+         share/tolvane/radiolist.dat \
          share/tolvane/settings/settings.dat share/tolvane/Skins/Midnight.qss \
          share/applications/org.tolvane.Tolvane.desktop \
          share/metainfo/org.tolvane.Tolvane.metainfo.xml \
@@ -33,6 +34,21 @@ done
 [ -x "$prefix/bin/tolvane" ] || fail "the launcher is not executable"
 grep -q "shipped=\"$prefix/share/tolvane\"" "$prefix/bin/tolvane" || fail "the launcher names another folder"
 [ ! -e "$prefix/share/tolvane/system/lame" ] || fail "the build's encoder link was installed"
+# The browser engine comes only with the web view module, which the player
+# loads from beside its own file when the lyrics window is first shown.
+needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+needed "$prefix/share/tolvane/tolvane" | grep -q WebEngine && fail "the player links the browser engine"
+needed "$prefix/share/tolvane/libtolvane-webview.so" | grep -q '^libQt6WebEngineWidgets' ||
+    fail "the web view module does not link the browser engine"
+ldd "$prefix/share/tolvane/libtolvane-webview.so" | grep -q 'not found' &&
+    fail "the web view module's libraries are missing: $(ldd "$prefix/share/tolvane/libtolvane-webview.so")"
+for entry in interface create load; do
+    readelf --dyn-syms -W "$prefix/share/tolvane/libtolvane-webview.so" | grep -q " tolvane_webview_$entry\$" ||
+        fail "the web view module lacks tolvane_webview_$entry"
+done
+# The name the player looks for (a UTF-16 string in the program).
+strings -e l "$prefix/share/tolvane/tolvane" | grep -qxF libtolvane-webview.so ||
+    fail "the player looks for another module"
 desktop-file-validate "$prefix/share/applications/org.tolvane.Tolvane.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/org.tolvane.Tolvane.metainfo.xml" >/dev/null ||
     appstreamcli validate --no-net "$prefix/share/metainfo/org.tolvane.Tolvane.metainfo.xml"
@@ -79,6 +95,7 @@ run_and_stop TERM
 [ -L "$user/system/lame" ] || fail "system/lame is not a link"
 [ "$(readlink "$user/system/lame")" = "$(command -v lame || echo /usr/bin/lame)" ] || fail "system/lame points elsewhere"
 [ "$(readlink "$user/tolvane")" = "$prefix/share/tolvane/tolvane" ] || fail "tolvane is not linked"
+[ ! -e "$user/libtolvane-webview.so" ] || fail "the web view module was copied into the user's folder"
 cmp -s "$prefix/share/tolvane/radiolist.dat" "$user/radiolist.dat" || fail "the catalog was not copied"
 [ -e "$user/Skins/Midnight.qss" ] || fail "the skins were not copied"
 [ ! -e "$user/temp.dat" ] || fail "the working catalog was left behind"

@@ -12,7 +12,8 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2
     { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 deb="$(ls "$work"/tolvane_*.deb)"
 files="$(dpkg-deb -c "$deb" | awk '{print $NF}')"
-for f in ./usr/bin/tolvane ./usr/share/tolvane/tolvane ./usr/share/tolvane/radiolist.dat \
+for f in ./usr/bin/tolvane ./usr/share/tolvane/tolvane ./usr/share/tolvane/libtolvane-webview.so \
+         ./usr/share/tolvane/radiolist.dat \
          ./usr/share/applications/org.tolvane.Tolvane.desktop \
          ./usr/share/metainfo/org.tolvane.Tolvane.metainfo.xml \
          ./usr/share/icons/hicolor/128x128/apps/tolvane.png; do
@@ -22,7 +23,8 @@ dpkg-deb -x "$deb" "$work/root"
 grep -q 'shipped="/usr/share/tolvane"' "$work/root/usr/bin/tolvane" || fail "the packaged launcher names another folder"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
-for d in lame libqt6widgets6 libcurl4 libpulse0 libavcodec59 libavformat59 libswresample4 libavutil57; do
+# The browser engine, for the web view module.
+for d in lame libqt6widgets6 libqt6webenginewidgets6 libcurl4 libpulse0 libavcodec59 libavformat59 libswresample4 libavutil57; do
     grep -q "$d" <<<"$depends" || fail "Depends lacks $d"
 done
 echo "package test passed: $(basename "$deb")"
