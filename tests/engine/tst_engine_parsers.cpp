@@ -414,10 +414,11 @@ private slots:
             << "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n"
                "#EXTINF:4,\na.aac\n"
             << int(HlsKind::Media) << 4.0 << QStringList{"http://h/radio/a.aac@0"} << false << true;
-        QTest::newRow("fragmented mp4")
-            << "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:4,\n"
-               "a.m4s\n"
-            << int(HlsKind::Media) << 4.0 << QStringList{"http://h/radio/a.m4s@0"} << false << true;
+        QTest::newRow("byte ranges")
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\n#EXT-X-BYTERANGE:1000@0\n"
+               "all.aac\n"
+            << int(HlsKind::Media) << 4.0 << QStringList{"http://h/radio/all.aac@0"} << false
+            << true;
         QTest::newRow("master") << "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000\nlo.m3u8\n"
                                 << int(HlsKind::Master) << 0.0 << QStringList{} << false << false;
         QTest::newRow("a plain m3u with #EXTINF is no HLS")
@@ -491,6 +492,19 @@ private slots:
         QVERIFY(live.finished());
         HlsQueue ended(playlist(0, 5, true)); // a finished list plays from its start
         QCOMPARE(taken(ended), std::string("s0 s1 s2 s3 s4 "));
+        // Fragmented MP4: the initialisation section first, again when it changes.
+        auto mp4 = playlist(0, 2, false);
+        mp4.mapUrl = "init1";
+        HlsQueue fragments(mp4);
+        QCOMPARE(taken(fragments), std::string("init1 s0 s1 "));
+        mp4 = playlist(1, 2, false);
+        mp4.mapUrl = "init2";
+        QVERIFY(fragments.update(mp4));
+        QCOMPARE(taken(fragments), std::string("init2 s2 "));
+        QVERIFY(parseHlsMedia("#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXT-X-MAP:URI=\"i.mp4\"\n"
+                              "#EXTINF:4,\na.m4s\n",
+                              "http://h/r/x.m3u8")
+                    ->mapUrl == "http://h/r/i.mp4");
     }
 
     // ------------------------------------------------------------ encoder bits

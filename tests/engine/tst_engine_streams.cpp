@@ -11,6 +11,7 @@
 #include "TlsProxy.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTest>
 
 #include <cmath>
@@ -451,8 +452,8 @@ private slots:
             << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n"
                "#EXTINF:2,\n/radio\n"
             << "application/vnd.apple.mpegurl";
-        QTest::newRow("fragmented mp4 hls")
-            << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\n"
+        QTest::newRow("byte-range hls")
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n#EXT-X-BYTERANGE:5000@0\n"
                "/radio\n"
             << "application/vnd.apple.mpegurl";
     }
@@ -488,27 +489,39 @@ private slots:
         QTest::addColumn<bool>("viaMaster");
         QTest::newRow("adts segments with id3 titles") << int(SegmentFormat::Adts) << false;
         QTest::newRow("mpeg-ts segments, master playlist") << int(SegmentFormat::Ts) << true;
+        QTest::newRow("fragmented mp4 segments") << int(SegmentFormat::Fmp4) << false;
     }
     void hls() {
         QFETCH(int, format);
         QFETCH(bool, viaMaster);
         const auto fmt = static_cast<SegmentFormat>(format);
         const bool adts = fmt == SegmentFormat::Adts;
+        const bool fmp4 = fmt == SegmentFormat::Fmp4;
         const std::vector<int> tones{500, 1000, 1500, 2000};
         const auto files = AudioSamples::segments(fmt, tones, 2);
         QVERIFY2(files.size() >= 4, AudioSamples::lastError().c_str());
-        const std::string ext = adts ? ".aac" : ".ts";
+        const std::string ext = adts ? ".aac" : fmp4 ? ".m4s" : ".ts";
+        const std::string type = adts ? "audio/aac" : fmp4 ? "audio/mp4" : "video/mp2t";
+        if (fmp4) {
+            const QString init =
+                QFileInfo(QString::fromStdString(files[0])).dir().filePath("init.mp4");
+            server_->setRoute(
+                "/live/init.mp4",
+                StreamRoute::playlist(AudioSamples::readFile(init.toStdString()), type));
+        }
         for (int i = 0; i < 4; ++i) {
             std::string body = AudioSamples::readFile(files[i]);
             if (adts && i % 2 == 0)
                 body = id3Tag("HLS Artist", i == 0 ? "Part One" : "Part Three") + body;
             server_->setRoute("/live/s" + std::to_string(i) + ext,
-                              StreamRoute::playlist(body, adts ? "audio/aac" : "video/mp2t"));
+                              StreamRoute::playlist(body, type));
         }
         auto media = [&](int first, bool ended) {
             std::string m =
                 "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) +
                 "\n";
+            if (fmp4)
+                m += "#EXT-X-MAP:URI=\"init.mp4\"\n";
             for (int i = first; i < first + 3; ++i)
                 m += "#EXTINF:2.0,\ns" + std::to_string(i) + ext + "\n";
             return StreamRoute::playlist(m + (ended ? "#EXT-X-ENDLIST\n" : ""),
@@ -538,6 +551,7 @@ private slots:
             QCOMPARE(server_->requests("/live/s" + std::to_string(i) + ext), 1);
         QVERIFY(server_->requests("/live/index.m3u8") >= 2);
         QCOMPARE(server_->requests("/low.m3u8") + server_->requests("/high.m3u8"), 0);
+        QCOMPARE(server_->requests("/live/init.mp4"), fmp4 ? 1 : 0);
         if (adts) {
             QCOMPARE(title(), std::string("HLS Artist - Part Three"));
             QCOMPARE(log.syncCalls.load(), 1);

@@ -27,6 +27,8 @@ Codec codecForContentType(std::string_view ct) {
         return Codec::Flac;
     if (ct == "video/mp2t" || ct == "video/mpeg2-ts")
         return Codec::Ts;
+    if (ct == "audio/mp4" || ct == "video/mp4" || ct == "audio/x-m4a")
+        return Codec::Mp4;
     return Codec::Probe;
 }
 
@@ -317,6 +319,9 @@ public:
             break;
         case Codec::Ts:
             input = ff_->av_find_input_format("mpegts");
+            break;
+        case Codec::Mp4:
+            input = ff_->av_find_input_format("mp4");
             break;
         case Codec::Probe:
             break;

@@ -3,7 +3,7 @@
 //
 // MP3 goes through libmpg123 (lean, and joins a stream anywhere); AAC and
 // HE-AAC (ADTS), WMA in ASF, Vorbis, Opus and FLAC in Ogg, plain FLAC,
-// MPEG-TS and anything else through FFmpeg with a custom AVIOContext
+// MPEG-TS, fragmented MP4 and anything else through FFmpeg with a custom AVIOContext
 // reading the same buffer. The container is chosen from the Content-Type,
 // because FFmpeg's probing of a stream joined mid-way is slow; only an
 // unknown type is probed, with a small probe size.
@@ -22,7 +22,7 @@ namespace tolvane::engine {
 
 class ByteRing;
 
-enum class Codec { Mp3, Aac, Asf, Ogg, Flac, Ts, Probe };
+enum class Codec { Mp3, Aac, Asf, Ogg, Flac, Ts, Mp4, Probe };
 
 Codec codecForContentType(std::string_view contentType);
 

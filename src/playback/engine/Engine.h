@@ -160,8 +160,8 @@ public:
     //
     // What plays: MP3, AAC and HE-AAC (ADTS), WMA (ASF), Vorbis, Opus and
     // FLAC in Ogg, FLAC, and HLS (a master playlist's variant nearest
-    // 128 kbit/s; AAC or MPEG-TS segments, played as one stream while the
-    // live playlist is followed), over http and https, through PLS, M3U,
+    // 128 kbit/s; AAC, MPEG-TS or fragmented MP4 segments, played as one
+    // stream while the live playlist is followed), over http and https, through PLS, M3U,
     // M3U8 and ASX playlists. Titles come from ICY metadata, else from the
     // stream's own tags (Vorbis comments, ID3).
     // With STREAM_STATUS, `proc` is called once with the response head

@@ -174,7 +174,14 @@ std::optional<HlsMediaPlaylist> parseHlsMedia(std::string_view body, std::string
             const std::string method = asciiLower(attribute(*v, "METHOD").value_or("NONE"));
             if (method != "none")
                 playlist.unsupported = true;
-        } else if (tagValue(line, "#EXT-X-MAP")) {
+        } else if (auto v = tagValue(line, "#EXT-X-MAP")) {
+            const auto uri = attribute(*v, "URI");
+            const auto url = uri ? entryUrl(*uri, baseUrl) : std::nullopt;
+            if (!url || attribute(*v, "BYTERANGE"))
+                playlist.unsupported = true;
+            else
+                playlist.mapUrl = *url;
+        } else if (tagValue(line, "#EXT-X-BYTERANGE")) {
             playlist.unsupported = true;
         } else if (auto v = tagValue(line, "#EXTINF")) {
             pending = seconds(*v).value_or(0);
@@ -197,7 +204,8 @@ std::optional<HlsMediaPlaylist> parseHlsMedia(std::string_view body, std::string
 }
 
 HlsQueue::HlsQueue(const HlsMediaPlaylist& playlist)
-    : targetSeconds_(playlist.targetSeconds), endList_(playlist.endList) {
+    : map_(playlist.mapUrl), pendingMap_(playlist.mapUrl), targetSeconds_(playlist.targetSeconds),
+      endList_(playlist.endList) {
     const auto& all = playlist.segments;
     std::size_t start = 0;
     if (!playlist.endList && all.size() > kHlsLiveStartSegments)
@@ -212,6 +220,10 @@ bool HlsQueue::update(const HlsMediaPlaylist& playlist) {
         targetSeconds_ = playlist.targetSeconds;
     const bool ended = playlist.endList && !endList_;
     endList_ = endList_ || playlist.endList;
+    if (playlist.mapUrl != map_) {
+        map_ = playlist.mapUrl;
+        pendingMap_ = map_;
+    }
     // Fallen behind the window (the download was held back for long): what
     // the playlist no longer lists is gone from the server; go on from what
     // is still there.
@@ -233,6 +245,11 @@ bool HlsQueue::update(const HlsMediaPlaylist& playlist) {
 }
 
 std::optional<HlsSegment> HlsQueue::next() {
+    if (!pendingMap_.empty()) {
+        HlsSegment map{std::move(pendingMap_), 0, -1};
+        pendingMap_.clear();
+        return map;
+    }
     if (queue_.empty())
         return std::nullopt;
     HlsSegment segment = std::move(queue_.front());

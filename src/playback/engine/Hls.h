@@ -43,9 +43,12 @@ struct HlsMediaPlaylist {
     double targetSeconds = 0;
     std::int64_t firstSequence = 0;
     bool endList = false; // no more segments will come
-    // Something this engine does not play: encrypted segments, or fragmented
-    // MP4 ones (#EXT-X-MAP).
+    // Something this engine does not play: encrypted segments, or segments
+    // that are byte ranges of a file.
     bool unsupported = false;
+    // Fragmented MP4 segments: the address of their initialisation section
+    // (#EXT-X-MAP), which goes before them; empty for AAC and MPEG-TS.
+    std::string mapUrl;
     std::vector<HlsSegment> segments;
 };
 
@@ -71,11 +74,12 @@ public:
     // something new came.
     bool update(const HlsMediaPlaylist& playlist);
 
-    // The next segment to fetch, taken from the queue.
+    // The next segment to fetch, taken from the queue; fragmented MP4's
+    // initialisation section first, and again whenever it changes.
     std::optional<HlsSegment> next();
-    bool empty() const { return queue_.empty(); }
+    bool empty() const { return queue_.empty() && pendingMap_.empty(); }
     // The playlist said it has ended and every segment was taken.
-    bool finished() const { return endList_ && queue_.empty(); }
+    bool finished() const { return endList_ && empty(); }
     bool live() const { return !endList_; }
 
     // Milliseconds until the playlist should be fetched again: its target
@@ -85,9 +89,9 @@ public:
     double targetSeconds() const { return targetSeconds_; }
 
 private:
-    void append(const HlsMediaPlaylist& playlist);
-
     std::vector<HlsSegment> queue_;
+    std::string map_;        // the initialisation section in use
+    std::string pendingMap_; // ... still to be fetched
     std::int64_t lastQueued_ = -1;
     double targetSeconds_ = 0;
     bool endList_ = false;

@@ -153,6 +153,8 @@ Codec StreamImpl::hlsCodec(Codec fromType) const {
         return Codec::Aac;
     if (lower.ends_with(".ts"))
         return Codec::Ts;
+    if (lower.ends_with(".mp4") || lower.ends_with(".m4s") || lower.ends_with(".m4a"))
+        return Codec::Mp4;
     if (lower.ends_with(".mp3"))
         return Codec::Mp3;
     if (!sniff_.empty() && sniff_.front() == 0x47)
