@@ -37,7 +37,7 @@ struct BodySink {
 // the transfer, which is how the size limit and a failed write end it.
 size_t writeBody(char* data, size_t size, size_t count, void* userData) {
     auto* sink = static_cast<BodySink*>(userData);
-    const qint64 length = static_cast<qint64>(size * count);
+    const qint64 length = static_cast<qint64>(size) * static_cast<qint64>(count);
     if (sink->written + length > sink->maxBytes)
         return 0;
     if (sink->file->write(data, length) != length)
@@ -96,7 +96,7 @@ QByteArray encodeForTransfer(const QString& url) {
         if (at >= 0 && at < hostEnd)
             hostEnd = at;
     }
-    const QByteArray encoded = text.left(hostEnd) + encodeUnsafeBytes(text.mid(hostEnd));
+    QByteArray encoded = text.left(hostEnd) + encodeUnsafeBytes(text.mid(hostEnd));
     const QUrl parsed = QUrl::fromEncoded(encoded, QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || (scheme != u"http" && scheme != u"https") || parsed.host().isEmpty())
@@ -232,7 +232,7 @@ bool IsConnected() {
 }
 
 QString InstallationId(const QString& machineIdPath) {
-    const QString unknown = QStringLiteral("00000000");
+    QString unknown = QStringLiteral("00000000");
     QFile file(machineIdPath);
     if (!file.open(QIODevice::ReadOnly))
         return unknown;
@@ -272,7 +272,7 @@ Services Services::Defaults() {
 }
 
 Services Services::Load(const QString& absolutePath) {
-    const Services d = Defaults();
+    Services d = Defaults();
     IniDocument doc;
     try {
         IniFile ini(absolutePath);

@@ -23,7 +23,7 @@ using engine::HSTREAM;
 namespace {
 
 // A metadata text holds at most 255 x 16 bytes; anything longer is cut.
-constexpr std::size_t MaxMetadataBytes = 16 * 1024;
+constexpr std::size_t MaxMetadataBytes = std::size_t{16} * 1024;
 constexpr std::size_t MaxStatusLineBytes = 1024;
 // Pause between two passes of the buffering loop when the fill has not
 // moved, so that a slow server does not keep two threads spinning.
@@ -240,8 +240,10 @@ std::optional<CallbackTarget> findTarget(void* user) {
     return it->second;
 }
 
+// The token travels through the engine as a callback's user value and comes
+// back only as a key of the registry; it is never dereferenced.
 void* tokenValue(std::uintptr_t token) {
-    return reinterpret_cast<void*>(token);
+    return reinterpret_cast<void*>(token); // NOLINT(performance-no-int-to-ptr)
 }
 
 // Download callback, on the stream's transport thread: the response head

@@ -47,7 +47,7 @@ std::string titleFromTags(std::string_view artist, std::string_view title);
 class Decoder {
 public:
     // Bytes a decoder may read without finding audio before it gives up.
-    static constexpr std::size_t kOpenLimit = 256 * 1024;
+    static constexpr std::size_t kOpenLimit = std::size_t{256} * 1024;
 
     virtual ~Decoder() = default;
     // Reads until the format is known and the first audio has gone to the

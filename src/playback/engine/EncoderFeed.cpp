@@ -76,6 +76,7 @@ int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>&
     if (parts.empty())
         return ERROR_ILLPARAM;
     std::vector<char*> argv;
+    argv.reserve(parts.size() + 1);
     for (const auto& p : parts)
         argv.push_back(const_cast<char*>(p.c_str()));
     argv.push_back(nullptr);

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> wavHeaderUnknownLength();
 class EncoderFeed {
 public:
     // Bytes the queue may hold (about three seconds of audio).
-    static constexpr std::size_t kQueueLimit = 3 * 44100 * 4;
+    static constexpr std::size_t kQueueLimit = std::size_t{3} * 44100 * 4;
 
     // Starts the program; returns an engine error code (0 = started).
     static int start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out);

@@ -54,6 +54,8 @@ namespace tolvane::engine {
     X(avio_context_free)
 
 struct FfmpegApi {
+// `name` is a function's name, used as a declarator: it cannot be parenthesised.
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define TOLVANE_FFMPEG_POINTER(name) decltype(&::name) name = nullptr;
     TOLVANE_FFMPEG_UTIL_FUNCTIONS(TOLVANE_FFMPEG_POINTER)
     TOLVANE_FFMPEG_FORMAT_FUNCTIONS(TOLVANE_FFMPEG_POINTER)

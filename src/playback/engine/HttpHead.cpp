@@ -35,7 +35,7 @@ std::optional<std::size_t> parseMetaint(std::string_view value) {
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
     if (ec != std::errc() || end != value.data() + value.size())
         return std::nullopt;
-    if (n < 16 || n > 1024 * 1024)
+    if (n < 16 || n > std::size_t{1024} * 1024)
         return std::nullopt;
     return n;
 }
@@ -51,8 +51,9 @@ int ResponseHead::bitrateKbps() const {
     auto value = header("icy-br");
     if (!value)
         return 0;
+    const std::string& text = *value;
     int n = 0;
-    const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), n);
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
     (void)end;
     if (ec != std::errc() || n < 8 || n > 1536)
         return 0;

@@ -34,8 +34,8 @@ std::optional<std::size_t> parseMetaint(std::string_view value);
 
 class HeaderCollector {
 public:
-    static constexpr std::size_t kMaxLineLength = 8 * 1024;
-    static constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+    static constexpr std::size_t kMaxLineLength = std::size_t{8} * 1024;
+    static constexpr std::size_t kMaxHeadBytes = std::size_t{64} * 1024;
     static constexpr std::size_t kMaxLines = 200;
 
     enum class Result {

@@ -19,7 +19,7 @@ namespace tolvane::engine {
 namespace {
 
 // Decoded audio kept ready for the mixer (half a second).
-constexpr std::size_t kPcmBytes = 44100 / 2 * 4;
+constexpr std::size_t kPcmBytes = std::size_t{44100} / 2 * 4;
 // Bounds of the download buffer, however low or high a stream's rate.
 constexpr std::size_t kMinBufferBytes = std::size_t{8} * 1024;
 constexpr std::size_t kMaxBufferBytes = std::size_t{4} * 1024 * 1024;
@@ -167,8 +167,8 @@ void StreamImpl::startAudio() {
     const int kbps = head_.bitrateKbps() > 0 ? head_.bitrateKbps() : kDefaultKbps;
     kbps_ = kbps;
     const std::size_t capacity = std::clamp<std::size_t>(
-        static_cast<std::size_t>(config_.bufferMs) * static_cast<std::size_t>(kbps) / 8, 32 * 1024,
-        4 * 1024 * 1024);
+        static_cast<std::size_t>(config_.bufferMs) * static_cast<std::size_t>(kbps) / 8,
+        std::size_t{32} * 1024, std::size_t{4} * 1024 * 1024);
     {
         std::lock_guard lock(ringMutex_);
         ring_ = std::make_unique<ByteRing>(capacity);
