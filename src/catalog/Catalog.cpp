@@ -1,5 +1,7 @@
 #include "Catalog.h"
 
+#include "Collation.h"
+
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
@@ -7,12 +9,13 @@
 #include <QCollator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
-#include <QTemporaryFile>
+#include <QStringDecoder>
 
 #include <algorithm>
-#include <cstdio>
-#include <numeric>
+#include <array>
+#include <cstring>
 
 namespace tolvane::catalog {
 
@@ -35,13 +38,18 @@ void checkReadable(const QFileInfo& info, const QString& path) {
         throw FileReadError(path);
 }
 
-// The decoded text of a station file; empty when the file is missing.
-QString readText(const QString& path) {
+// The bytes of a station file; empty when the file is missing.
+QByteArray readBytes(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists())
         return {};
     checkReadable(info, path);
-    return DecodeText(ReadFileBytes(path));
+    return ReadFileBytes(path);
+}
+
+// The decoded text of a station file; empty when the file is missing.
+QString readText(const QString& path) {
+    return DecodeText(readBytes(path));
 }
 
 // Lines of a list file; an empty list when the file is missing.
@@ -56,22 +64,83 @@ QStringList readLines(const QString& path) {
 // Calls f with each line of a file's text: lines end at LF, a CR before it
 // belongs to the line break, and a final line break starts no empty line.
 template <typename F> void forEachLine(QStringView text, F f) {
-    qsizetype pos = 0;
-    while (pos < text.size()) {
-        qsizetype lf = text.indexOf(u'\n', pos);
-        const qsizetype end = lf < 0 ? text.size() : lf;
-        f(text.sliced(pos, end - pos - (end > pos && text[end - 1] == u'\r' ? 1 : 0)));
-        if (lf < 0)
+    const QChar* const end = text.data() + text.size();
+    for (const QChar* p = text.data(); p < end;) {
+        const QChar* const lf = std::find(p, end, u'\n');
+        f(QStringView(p, lf > p && lf[-1] == u'\r' ? lf - 1 : lf));
+        if (lf == end)
             break;
-        pos = lf + 1;
+        p = lf + 1;
     }
 }
 
-// A line of the working catalog: every line is ended by CR LF, so a file
-// whose last line has no line break never merges with the next file.
-void appendCatalogLine(QString& text, QStringView line) {
-    text += line;
-    text += QLatin1String("\r\n");
+// Appends each line of `bytes` ended by CR LF: a file whose last line has no
+// line break never merges with the next file. Line breaks are single bytes
+// in UTF-8 and in Latin-1 alike.
+void appendCatalogLines(QByteArray& out, QByteArrayView bytes) {
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    // Each line grows by at most one byte (LF to CR LF), the last by two.
+    qsizetype lines = 1;
+    for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '\n', size_t(end - q))));
+         ++q)
+        ++lines;
+    const qsizetype start = out.size();
+    out.resize(start + bytes.size() + lines + 1);
+    char* to = out.data() + start;
+    while (p < end) {
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        const char* lineEnd = lf ? lf : end;
+        const size_t length = size_t(lineEnd - p) - (lineEnd > p && lineEnd[-1] == '\r' ? 1 : 0);
+        std::memcpy(to, p, length);
+        to += length;
+        *to++ = '\r';
+        *to++ = '\n';
+        if (!lf)
+            break;
+        p = lf + 1;
+    }
+    out.truncate(to - out.constData());
+}
+
+// The working catalog as temp.dat holds it (UTF-8) and as text.
+struct WorkingCatalog {
+    QByteArray bytes;
+    QString text;
+};
+
+// The station files joined line by line. Files in UTF-8 (the usual case) are
+// joined as bytes and decoded once; a file that is not valid UTF-8 is read
+// as Latin-1, each file on its own, as every text file is.
+WorkingCatalog joinStationFiles(const QByteArray& radiolist, const QByteArray& radiouser) {
+    // What DecodeText drops of a UTF-8 file: its byte-order mark, and one
+    // more that the UTF-8 decoder takes as the start of the text.
+    auto body = [](const QByteArray& bytes) {
+        QByteArrayView v(bytes);
+        for (int i = 0; i < 2 && v.startsWith("\xEF\xBB\xBF"); ++i)
+            v = v.sliced(3);
+        return v;
+    };
+    WorkingCatalog w;
+    const qsizetype size = radiolist.size() + radiouser.size();
+    appendCatalogLines(w.bytes, body(radiolist));
+    appendCatalogLines(w.bytes, body(radiouser));
+    auto toUtf16 =
+        QStringDecoder(QStringDecoder::Utf8,
+                       QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    w.text = toUtf16(w.bytes);
+    if (!toUtf16.hasError())
+        return w;
+
+    QString text;
+    text.reserve(size + size / 16 + 4);
+    for (const QByteArray* file : {&radiolist, &radiouser}) {
+        forEachLine(DecodeText(*file), [&](QStringView line) {
+            text += line;
+            text += QLatin1String("\r\n");
+        });
+    }
+    return {text.toUtf8(), text};
 }
 
 // Replaces the working catalog atomically. It is not synced to disk:
@@ -100,14 +169,14 @@ Filter Filter::fromBoxTexts(const QString& languageBox, const QString& genreBox)
     return {value(languageBox), value(genreBox)};
 }
 
-bool Filter::passes(const QString& stationLanguage, const QString& stationGenre) const {
+bool Filter::passes(QStringView stationLanguage, QStringView stationGenre) const {
     return (language.isEmpty() || stationLanguage == language) &&
            (genre.isEmpty() || stationGenre == genre);
 }
 
 namespace {
 
-std::optional<QString> nameFromHeader(QStringView line) {
+std::optional<QStringView> nameFromHeader(QStringView line) {
     if (!line.startsWith(u'['))
         return std::nullopt;
     // Drop the first and the last character; "[" alone leaves nothing.
@@ -117,99 +186,290 @@ std::optional<QString> nameFromHeader(QStringView line) {
         ++begin;
     while (end > begin && isControlOrBlank(line[end - 1]))
         --end;
-    return line.sliced(begin, end - begin).toString();
+    return line.sliced(begin, end - begin);
 }
 
-// The list fill over any sequence of lines: lineAt(i) for i < count.
-template <typename LineAt>
-QVector<StationRow> listLines(qsizetype count, LineAt lineAt, const IniDocument& lookup,
-                              const Filter& filter) {
+// QStringView::trimmed without its call for the usual text: a view whose
+// ends are printable ASCII has nothing to trim.
+QStringView trimmedView(QStringView v) {
+    auto plain = [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x80; };
+    if (!v.isEmpty() && plain(v.front()) && plain(v.back()))
+        return v;
+    return v.trimmed();
+}
+
+// A value after the reading rules (cleanIniValue), trimmed as above.
+QStringView valueView(QStringView raw) {
+    const QStringView v = trimmedView(raw);
+    if (v.size() >= 2 && v.front() == u'"' && v.back() == u'"')
+        return cleanIniValue(v);
+    return v.size() > IniValueLimit ? v.first(IniValueLimit) : v;
+}
+
+// Section names to numbers, matched as foldCase matches them, without
+// making a folded copy of every name: names are views into the text, folded
+// a code unit at a time while hashing and comparing. Only a name holding a
+// surrogate is folded whole (as foldCase does it) and kept here.
+class FoldedNames {
+public:
+    // The number stored under the name, or `value` when the name is new.
+    int insertOrFind(QStringView name, int value) {
+        if (2 * (count_ + 1) > slots_.size())
+            grow();
+        const QStringView key = keyOf(name);
+        const size_t hash = hashOf(key);
+        for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+            Slot& slot = slots_[i];
+            if (slot.value < 0) {
+                slot = {hash, value, key};
+                ++count_;
+                return value;
+            }
+            if (slot.hash == hash && sameFolded(slot.name, key))
+                return slot.value;
+        }
+    }
+    // -1 for a name not held.
+    int find(QStringView name) const {
+        if (slots_.empty())
+            return -1;
+        QString folded;
+        const QStringView key = hasSurrogate(name) ? QStringView(folded = foldCase(name)) : name;
+        const size_t hash = hashOf(key);
+        for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+            const Slot& slot = slots_[i];
+            if (slot.value < 0)
+                return -1;
+            if (slot.hash == hash && sameFolded(slot.name, key))
+                return slot.value;
+        }
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        int value = -1; // -1: free
+        QStringView name;
+    };
+    static bool hasSurrogate(QStringView s) {
+        return std::any_of(s.begin(), s.end(), [](QChar c) { return c.isSurrogate(); });
+    }
+    QStringView keyOf(QStringView name) {
+        if (!hasSurrogate(name))
+            return name;
+        owned_.push_back(foldCase(name));
+        return owned_.back();
+    }
+    static size_t hashOf(QStringView s) {
+        size_t h = 14695981039346656037ull;
+        for (QChar c : s)
+            h = (h ^ foldCaseUnit(c.unicode())) * 1099511628211ull;
+        return h ^ (h >> 29);
+    }
+    static bool sameFolded(QStringView a, QStringView b) {
+        if (a.size() != b.size())
+            return false;
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            if (a[i] != b[i] && foldCaseUnit(a[i].unicode()) != foldCaseUnit(b[i].unicode()))
+                return false;
+        }
+        return true;
+    }
+    void grow() {
+        std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
+        old.swap(slots_);
+        mask_ = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.value < 0)
+                continue;
+            size_t i = slot.hash & mask_;
+            while (slots_[i].value >= 0)
+                i = (i + 1) & mask_;
+            slots_[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    size_t mask_ = 0;
+    size_t count_ = 0;
+    std::vector<QString> owned_; // folded names holding surrogates
+};
+
+// A station file's text read in one pass for the station list: the name of
+// every row and the three values the list needs, found by the reading rules
+// of IniFile (a row's values are those of the first section of its name,
+// letter case ignored). Values are views into the text; nothing else of a
+// record is kept, and no name is looked up twice when the header line of a
+// row is also the section it names.
+class StationListing {
+public:
+    explicit StationListing(const QString& text) : text_(text) { scan(); }
+
+    // The rows of the list fill, in file order, filtered.
+    QVector<StationRow> rows(const Filter& filter) const;
+
+private:
+    enum Key { Bitrate, Genre, Language, KeyCount };
+    struct Section {
+        std::array<QStringView, KeyCount> values; // after the reading rules
+        std::array<bool, KeyCount> found{};
+        int first = 0; // the first section of this name, letter case ignored
+    };
+    // A line beginning with "[": a row of the list, and a section.
+    struct Header {
+        QStringView line;
+        QStringView sectionName;
+        int section = 0;
+    };
+
+    void scan();
+    void readKeyLine(QStringView line, Section& section);
+    static int keyOf(QStringView key);
+
+    const QString& text_;
+    std::vector<Section> sections_;
+    std::vector<Header> headers_;
+    qsizetype lineCount_ = 0;
+    FoldedNames byName_; // section name -> first section of that name
+};
+
+int StationListing::keyOf(QStringView key) {
+    static const QString names[KeyCount] = {BitrateKey, GenreKey, LanguageKey};
+    // An ASCII key matches only a name of its length, letter case ignored;
+    // anything else is left to the reading rules' own comparison.
+    for (QChar c : key) {
+        if (c.unicode() >= 0x80) {
+            for (int k = 0; k < KeyCount; ++k) {
+                if (namesMatch(key, names[k]))
+                    return k;
+            }
+            return -1;
+        }
+    }
+    for (int k = 0; k < KeyCount; ++k) {
+        const QString& name = names[k];
+        if (key.size() != name.size())
+            continue;
+        qsizetype i = 0;
+        while (i < key.size() && foldCaseUnit(key[i].unicode()) == name[i].unicode())
+            ++i;
+        if (i == key.size())
+            return k;
+    }
+    return -1;
+}
+
+void StationListing::readKeyLine(QStringView line, Section& section) {
+    const QChar* begin = line.data();
+    const QChar* eq = std::find(begin, begin + line.size(), u'=');
+    if (eq == begin + line.size())
+        return;
+    const int key = keyOf(trimmedView(line.first(eq - begin)));
+    if (key < 0 || section.found[key])
+        return;
+    section.found[key] = true;
+    section.values[key] = valueView(line.sliced(eq - begin + 1));
+}
+
+void StationListing::scan() {
+    const QStringView text(text_);
+    sections_.reserve(static_cast<size_t>(text.size() / 128));
+    headers_.reserve(sections_.capacity());
+    Section* current = nullptr;
+    forEachLine(text, [&](QStringView line) {
+        ++lineCount_;
+        const char16_t first = line.isEmpty() ? 0 : line.front().unicode();
+        std::optional<QStringView> name;
+        if (first == u'[') {
+            const QChar* const end = line.data() + line.size();
+            name = trimmedView(QStringView(line.data() + 1, std::find(line.data() + 1, end, u']')));
+        } else if (first <= 0x20 || first >= 0x80) {
+            name = iniHeaderName(line); // blanks before "[" are allowed
+        }
+        if (!name) {
+            if (current)
+                readKeyLine(line, *current);
+            return;
+        }
+        const int index = static_cast<int>(sections_.size());
+        current = &sections_.emplace_back();
+        current->first = byName_.insertOrFind(*name, index);
+        if (first == u'[')
+            headers_.push_back({line, *name, index});
+    });
+}
+
+QVector<StationRow> StationListing::rows(const Filter& filter) const {
     QVector<StationRow> rows;
-    if (count < 2)
+    if (lineCount_ < 2)
         return rows;
-    // The language is read only when it filters.
-    const QStringList keys = filter.language.isEmpty()
-                                 ? QStringList{BitrateKey, GenreKey}
-                                 : QStringList{BitrateKey, GenreKey, LanguageKey};
-    for (qsizetype i = 0; i < count; ++i) {
-        std::optional<QString> name = nameFromHeader(lineAt(i));
-        if (!name)
+    rows.reserve(static_cast<qsizetype>(headers_.size()));
+    // Bitrates and genres repeat: rows share one string of each value.
+    QHash<QStringView, QString> shared;
+    auto share = [&](QStringView value) -> QString {
+        if (value.isEmpty())
+            return QString();
+        QString& s = shared[value];
+        if (s.isNull())
+            s = value.toString();
+        return s;
+    };
+    static const Section missing;
+    for (const Header& header : headers_) {
+        const QStringView name = *nameFromHeader(header.line);
+        // The row's name is usually the very name its header line gave the
+        // section, so the first section of that name is already known.
+        const bool sameName =
+            name.data() == header.sectionName.data() && name.size() == header.sectionName.size();
+        const int index =
+            sameName ? sections_[header.section].first : byName_.find(trimmedView(name));
+        const Section& s = index < 0 ? missing : sections_[index];
+        if (!filter.passes(s.values[Language], s.values[Genre]))
             continue;
-        QStringList values = lookup.values(*name, keys);
-        if (!filter.passes(values.value(2), values[1]))
-            continue;
-        rows.push_back({std::move(*name), std::move(values[0]), std::move(values[1])});
+        rows.push_back({name.toString(), share(s.values[Bitrate]), share(s.values[Genre])});
     }
     return rows;
 }
 
-// The list fill over a document's own lines.
-QVector<StationRow> listDocument(const IniDocument& document, const Filter& filter) {
-    return listLines(
-        document.lineCount(), [&](qsizetype i) { return document.line(i); }, document, filter);
+// The list fill over a station file's text.
+QVector<StationRow> listText(const QString& text, const Filter& filter) {
+    return StationListing(text).rows(filter);
 }
 
 } // namespace
 
 std::optional<QString> stationNameFromHeader(const QString& line) {
-    return nameFromHeader(line);
+    if (const std::optional<QStringView> name = nameFromHeader(line))
+        return name->toString();
+    return std::nullopt;
 }
 
 namespace {
 
 // The sorting step's order: positions of the rows to keep, in sorted order,
 // one for each group of names the collation finds equal (the first of the
-// group in list order, as the sort is stable).
+// group in list order).
 std::vector<qsizetype> sortedDistinctOrder(const QVector<StationRow>& rows) {
-    std::vector<qsizetype> order(static_cast<size_t>(rows.size()));
-    std::iota(order.begin(), order.end(), 0);
-    std::vector<char> equalToPrevious(order.size(), 0);
-
-    if (QLocale().language() == QLocale::C) {
-        // The C locale's collation sort keys ignore the case setting, so
-        // compare case-folded names instead (the order its comparison gives).
-        std::vector<QString> folded;
-        folded.reserve(order.size());
-        for (const StationRow& row : rows)
-            folded.push_back(foldCase(row.name));
-        std::stable_sort(order.begin(), order.end(),
-                         [&](qsizetype a, qsizetype b) { return folded[a] < folded[b]; });
-        for (size_t i = 1; i < order.size(); ++i)
-            equalToPrevious[i] = folded[order[i]] == folded[order[i - 1]];
-    } else {
-        QCollator collator{QLocale()};
-        collator.setCaseSensitivity(Qt::CaseInsensitive);
-        // One sort key per name: cheaper than collating at every comparison.
-        std::vector<QCollatorSortKey> keys;
-        keys.reserve(order.size());
-        for (const StationRow& row : rows)
-            keys.push_back(collator.sortKey(row.name));
-        std::stable_sort(order.begin(), order.end(),
-                         [&](qsizetype a, qsizetype b) { return keys[a].compare(keys[b]) < 0; });
-        for (size_t i = 1; i < order.size(); ++i)
-            equalToPrevious[i] = keys[order[i]].compare(keys[order[i - 1]]) == 0;
-    }
-
-    std::vector<qsizetype> kept;
-    kept.reserve(order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (!equalToPrevious[i])
-            kept.push_back(order[i]);
-    }
-    return kept;
+    std::vector<QStringView> names;
+    names.reserve(static_cast<size_t>(rows.size()));
+    for (const StationRow& row : rows)
+        names.push_back(row.name);
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collatedDistinctOrder(names, collator);
 }
 
 // The sorting step for rows that the list fill just read from the same
 // document: each row already holds its name's bitrate and genre, so the
 // kept rows are taken as they are instead of being looked up again.
-QVector<StationRow> sortListedRows(const QVector<StationRow>& rows) {
+QVector<StationRow> sortListedRows(QVector<StationRow> rows) {
     if (rows.size() < 2)
         return rows;
     QVector<StationRow> sorted;
     const std::vector<qsizetype> kept = sortedDistinctOrder(rows);
     sorted.reserve(static_cast<qsizetype>(kept.size()));
     for (qsizetype i : kept)
-        sorted.push_back(rows[i]);
+        sorted.push_back(std::move(rows[i]));
     return sorted;
 }
 
@@ -236,25 +496,20 @@ StationLink linkFor(const IniDocument& workingCatalog, const QString& name) {
 
 LoadResult loadPlaylist(const Filter& filter, const Notify& notify) {
     const QString radiolistPath = ProgramPath(RadioListFile);
-    QString radiolist;
+    QByteArray radiolist;
     if (QFileInfo::exists(radiolistPath))
-        radiolist = readText(radiolistPath);
+        radiolist = readBytes(radiolistPath);
     else
         notifyUser(notify, RadioListMissingText);
-    QString radiouser = readText(ProgramPath(RadioUserFile));
+    QByteArray radiouser = readBytes(ProgramPath(RadioUserFile));
 
-    QString working;
-    working.reserve(radiolist.size() + radiouser.size() +
-                    (radiolist.size() + radiouser.size()) / 8);
-    for (QString* text : {&radiolist, &radiouser}) {
-        forEachLine(*text, [&](QStringView line) { appendCatalogLine(working, line); });
-        text->clear();
-    }
-    replaceWorkingCatalog(ProgramPath(WorkingCatalogFile), working.toUtf8());
-
+    WorkingCatalog working = joinStationFiles(radiolist, radiouser);
+    radiolist.clear();
+    radiouser.clear();
+    replaceWorkingCatalog(ProgramPath(WorkingCatalogFile), working.bytes);
+    working.bytes.clear();
     // The working catalog in memory is exactly what temp.dat now holds.
-    const IniDocument catalog = IniDocument::fromText(working);
-    return {sortListedRows(listDocument(catalog, filter))};
+    return {sortListedRows(listText(working.text, filter))};
 }
 
 LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
@@ -264,8 +519,7 @@ LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
         text = readText(path);
     else
         notifyUser(notify, NoFavoritesText);
-    const IniDocument favorites = IniDocument::fromText(text);
-    return {sortListedRows(listDocument(favorites, filter))};
+    return {sortListedRows(listText(text, filter))};
 }
 
 std::optional<std::pair<QStringList, QStringList>> readFilterLists() {

@@ -61,7 +61,7 @@ struct Filter {
 
     // "All" (exact) and the empty text both mean "no filter" for that box.
     static Filter fromBoxTexts(const QString& languageBox, const QString& genreBox);
-    bool passes(const QString& language, const QString& genre) const;
+    bool passes(QStringView language, QStringView genre) const;
 };
 
 // The list name of a section header line: the line without its first and

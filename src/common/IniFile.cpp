@@ -12,9 +12,13 @@ namespace {
 // Sections with more keys than this get a hash of their keys.
 constexpr qsizetype KeyScanLimit = 16;
 
-// "[name]" -> name; nullopt when the line is no header. Leading blanks
-// before "[" are allowed; the name ends at the first "]".
-std::optional<QStringView> headerName(QStringView line) {
+bool isAscii(QStringView s) {
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+} // namespace
+
+std::optional<QStringView> iniHeaderName(QStringView line) {
     const QStringView t = line.trimmed();
     if (!t.startsWith(u'['))
         return std::nullopt;
@@ -22,12 +26,7 @@ std::optional<QStringView> headerName(QStringView line) {
     return (close < 0 ? t.sliced(1) : t.sliced(1, close - 1)).trimmed();
 }
 
-bool isAscii(QStringView s) {
-    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
-}
-
-// Whether two names match under foldCase, without building folded strings.
-bool sameName(QStringView a, QStringView b) {
+bool namesMatch(QStringView a, QStringView b) {
     if (a.size() == b.size()) {
         for (qsizetype i = 0; i < a.size(); ++i) {
             char16_t x = a[i].unicode(), y = b[i].unicode();
@@ -48,13 +47,19 @@ bool sameName(QStringView a, QStringView b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-QString cleanValue(QStringView v) {
+QStringView cleanIniValue(QStringView v) {
     v = v.trimmed();
     if (v.size() >= 2 && v.startsWith(u'"') && v.endsWith(u'"'))
         v = v.sliced(1, v.size() - 2);
     if (v.size() > IniValueLimit)
         v.truncate(IniValueLimit);
-    return v.toString();
+    return v;
+}
+
+namespace {
+
+QString cleanValue(QStringView v) {
+    return cleanIniValue(v).toString();
 }
 
 } // namespace
@@ -66,12 +71,9 @@ QString foldCase(QStringView s) {
     QChar* to = out.data();
     for (qsizetype i = 0; i < s.size(); ++i) {
         const char16_t c = s[i].unicode();
-        if (c < 0x80)
-            to[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c);
-        else if (QChar::isSurrogate(c))
+        if (QChar::isSurrogate(c))
             return s.toString().toCaseFolded();
-        else
-            to[i] = QChar(char16_t(QChar::toCaseFolded(char32_t(c))));
+        to[i] = QChar(foldCaseUnit(c));
     }
     return out;
 }
@@ -125,7 +127,7 @@ const IniDocument::KeyRef* IniDocument::findKey(const Section& section, QStringV
         return k == section.keyIndex.cend() ? nullptr : &section.keys[*k];
     }
     for (const KeyRef& ref : section.keys) {
-        if (sameName(keyOf(ref), key))
+        if (namesMatch(keyOf(ref), key))
             return &ref;
     }
     return nullptr;
@@ -150,7 +152,7 @@ void IniDocument::index() {
     const int lineTotal = static_cast<int>(lineCount());
     for (int i = 0; i < lineTotal; ++i) {
         const QStringView line = this->line(i);
-        if (auto name = headerName(line)) {
+        if (auto name = iniHeaderName(line)) {
             if (!sections_.empty())
                 sections_.back().endLine = i;
             Section s;

@@ -16,6 +16,7 @@
 // Every write replaces the file atomically, so a failed write leaves what
 // was on disk untouched and raises IniWriteError ("Unable to write to %s").
 
+#include <QChar>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,29 @@ inline constexpr int IniValueLimit = 2047;
 // The case folding by which section and key names match: the result of
 // QString::toCaseFolded, computed much faster for short names.
 QString foldCase(QStringView name);
+
+// A code unit as foldCase folds it. Surrogates come back as they are:
+// foldCase folds a name holding them as a whole.
+inline char16_t foldCaseUnit(char16_t c) {
+    if (c < 0x80)
+        return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+    if (QChar::isSurrogate(c))
+        return c;
+    return char16_t(QChar::toCaseFolded(char32_t(c)));
+}
+
+// The section name of a header line, "[name]" -> name; nullopt when the
+// line is no header. Blanks before "[" are allowed; the name ends at the
+// first "]" and its blanks are dropped.
+std::optional<QStringView> iniHeaderName(QStringView line);
+
+// Whether two key names match as the reading rules say (letter case
+// ignored), without building folded strings.
+bool namesMatch(QStringView a, QStringView b);
+
+// A value's text after the reading rules: blanks around it dropped, one
+// enclosing pair of quotation marks removed, cut at IniValueLimit.
+QStringView cleanIniValue(QStringView raw);
 
 // A parsed, read-only view of an IniFile's text, answering lookups from
 // memory. Build it once per handler for files with many lookups.

@@ -4,12 +4,18 @@
 #include "MessageRecorder.h"
 #include "TestSupport.h"
 #include "catalog/Catalog.h"
+#include "catalog/Collation.h"
 #include "common/Errors.h"
 #include "common/IniFile.h"
 
+#include <QCollator>
+#include <QCollatorSortKey>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QtTest>
+
+#include <algorithm>
+#include <numeric>
 
 #include <sys/stat.h>
 
@@ -66,6 +72,7 @@ private slots:
     void loadPlaylist_readsLineEndingsByteOrderMarksAndLatin1();
     void loadPlaylist_survivesHugeLinesAndBinaryJunk();
     void loadPlaylist_recordWithManyKeysReadsFirstLineOfEachKey();
+    void loadPlaylist_listsWhatTheReadingRulesFindInAnyCatalog();
     void loadPlaylist_missingRadiolistIsReportedAndUserStationsListed();
     void loadPlaylist_bothFilesMissingWritesEmptyCatalog();
     void loadPlaylist_unreadableStationFileStopsBeforeWriting_data();
@@ -80,6 +87,8 @@ private slots:
     void loadFavorites_folderInPlaceOfFileRaisesReadError();
 
     void sortAndDropRepeats_keepsFirstOfGroupAndReadsValuesByName();
+    void collatedDistinctOrder_isTheCollatorsOrder_data();
+    void collatedDistinctOrder_isTheCollatorsOrder();
     void readFilterLists_needsBothFiles();
     void readStationLink_looksUpWorkingCatalogByName();
 };
@@ -342,6 +351,69 @@ void CatalogLoadingTest::loadPlaylist_recordWithManyKeysReadsFirstLineOfEachKey(
     QCOMPARE(loadPlaylist(Filter{}, ignore).rows, expected);
 }
 
+void CatalogLoadingTest::loadPlaylist_listsWhatTheReadingRulesFindInAnyCatalog() {
+    // Random catalogs of odd but possible lines: the list must show, for
+    // every header line, the values that IniFile's own reading of the
+    // working catalog gives that name.
+    const QStringList names{"Rock FM", "ROCK fm", "Jazz",      " Jazz ", "Äther",
+                            "äTHER",   "Café",    "\u00A0Pop", "Pop",    "Radio 𝄞",
+                            "RADIO 𝄞", "x]y",     "",          "Ωmega",  "ωMEGA"};
+    const QStringList keys{"bitrate", "BITRATE",  " genre ", "Genre",   "language",
+                           "lang",    "bitrate2", ";genre",  "website", "streaming"};
+    const QStringList values{"128",     " 64 ", "\"96\"",   "\"",         "Jazz", "Rock",
+                             "English", "",     "English ", "\"Rock\" x", "a=b"};
+    QRandomGenerator random(11);
+    auto pick = [&](const QStringList& list) { return list[random.bounded(int(list.size()))]; };
+    for (int round = 0; round < 40; ++round) {
+        QString text;
+        const int lines = random.bounded(1, 60);
+        for (int i = 0; i < lines; ++i) {
+            switch (random.bounded(9)) {
+            case 0:
+                text += "  [" + pick(names) + "]"; // a section, but no row
+                break;
+            case 1:
+                text += "[" + pick(names) + "] "; // a row whose name keeps "]"
+                break;
+            case 2:
+                text += "[" + pick(names); // no closing bracket
+                break;
+            case 3:
+                text += "; a comment";
+                break;
+            case 4:
+                break; // an empty line
+            default:
+                if (random.bounded(2))
+                    text += "[" + pick(names) + "]";
+                else
+                    text += pick(keys) + "=" + pick(values);
+            }
+            text += random.bounded(3) ? "\n" : "\r\n";
+        }
+        TestFolder folder;
+        folder.write("radiolist.dat", text.toUtf8());
+        for (const char* languageBox : {"All", "English"}) {
+            for (const char* genreBox : {"All", "Jazz"}) {
+                const Filter filter = Filter::fromBoxTexts(languageBox, genreBox);
+                const LoadResult result = loadPlaylist(filter, ignore);
+                const IniDocument doc =
+                    IniDocument::fromText(QString::fromUtf8(folder.read("temp.dat")));
+                QVector<StationRow> expected;
+                for (const QString& line : doc.lines()) {
+                    const std::optional<QString> name = stationNameFromHeader(line);
+                    if (!name || doc.lineCount() < 2)
+                        continue;
+                    const QStringList v = doc.values(*name, {"bitrate", "genre", "language"});
+                    if (filter.passes(v[2], v[1]))
+                        expected.push_back({*name, v[0], v[1]});
+                }
+                QCOMPARE(result.rows, sortAndDropRepeats(expected, doc));
+            }
+        }
+    }
+}
+
 void CatalogLoadingTest::loadPlaylist_missingRadiolistIsReportedAndUserStationsListed() {
     TestFolder folder;
     folder.write("radiouser.dat", station("Mine", "96", "Talk") + station("Also Mine", "1", "x"));
@@ -494,6 +566,72 @@ void CatalogLoadingTest::sortAndDropRepeats_keepsFirstOfGroupAndReadsValuesByNam
     const QVector<StationRow> expected{
         {"Alpha", "64", "Pop"}, {"Gone", "", ""}, {"ROCK FM", "128", "Rock"}};
     QCOMPARE(sortAndDropRepeats(rows, lookup), expected);
+}
+
+void CatalogLoadingTest::collatedDistinctOrder_isTheCollatorsOrder_data() {
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("withSurrogates");
+    QTest::addColumn<bool>("quickPathHolds"); // whether the table must vouch for its order
+    QTest::newRow("en_US") << "en_US" << false << true;
+    QTest::newRow("de_DE") << "de_DE" << false << true;
+    QTest::newRow("en_US, names beyond the basic plane") << "en_US" << true << true;
+    QTest::newRow("sv_SE: letters after z") << "sv_SE" << false << false;
+    QTest::newRow("da_DK: aa is one letter") << "da_DK" << false << false;
+    QTest::newRow("cs_CZ: ch is one letter") << "cs_CZ" << false << false;
+    QTest::newRow("tr_TR: dotless i") << "tr_TR" << true << false;
+    QTest::newRow("fr_CA: accents from the end") << "fr_CA" << false << false;
+}
+
+void CatalogLoadingTest::collatedDistinctOrder_isTheCollatorsOrder() {
+    QFETCH(QString, locale);
+    QFETCH(bool, withSurrogates);
+    QFETCH(bool, quickPathHolds);
+    QStringList names{
+        "Café",     "cafe",    "CAFE",     "Cafe",      "café",     "cafè",    "Äther",
+        "Ather",    "ather",   "Zebra",    "Żar",       "Zar",      "Čas",     "Cas",
+        "Chata",    "Hrad",    "Ch",       "Aalborg",   "Ånd",      "And",     "Ärzte",
+        "Öl",       "Oz",      "Istanbul", "ıstanbul",  "İzmir",    "izmir",   "Radio 1",
+        "Radio 10", "Radio 2", "Radio-1",  "Radio.1",   "radio  1", "",        "\u00AD",
+        "a\u0301b", "áb",      "ab",       "ß",         "ss",       "Straße",  "Strasse",
+        "ω",        "Ω",       "日本",     "Ñandú",     "nandu",    "ǘber",    "über",
+        "Über",     "uber",    "!",        "#1",        "(Rock)",   "[x]",     "côte",
+        "coté",     "cote",    "côté",     "Rock FM",   "ROCK FM",  "rock fm", "Œuvre",
+        "Oeuvre",   "Æble",    "Aeble",    "Jazz\tBar", "Jazz Bar"};
+    if (withSurrogates)
+        names << "Radio 𝄞"
+              << "RADIO 𝄞"
+              << "Radio 🎵";
+    QCollator collator{QLocale(locale)};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // What a stable sort by the collator's sort keys keeps: the first of
+    // each run of equal keys.
+    auto reference = [&] {
+        std::vector<QCollatorSortKey> keys;
+        for (const QString& name : names)
+            keys.push_back(collator.sortKey(name));
+        std::vector<qsizetype> order(size_t(names.size()));
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](qsizetype a, qsizetype b) { return keys[a].compare(keys[b]) < 0; });
+        std::vector<qsizetype> kept;
+        for (size_t i = 0; i < order.size(); ++i) {
+            if (i == 0 || keys[order[i]].compare(keys[order[i - 1]]) != 0)
+                kept.push_back(order[i]);
+        }
+        return kept;
+    };
+    // In several orders of the input, so case variants come first or last.
+    for (int shuffle = 0; shuffle < 4; ++shuffle) {
+        const std::vector<QStringView> views(names.begin(), names.end());
+        const std::vector<qsizetype> expected = reference();
+        QCOMPARE(collatedDistinctOrder(views, collator), expected);
+        const auto quick = tableCollatedDistinctOrder(views, collator);
+        QVERIFY(quick || !quickPathHolds);
+        if (quick)
+            QCOMPARE(*quick, expected);
+        std::reverse(names.begin(), names.end());
+        std::rotate(names.begin(), names.begin() + shuffle * 7, names.end());
+    }
 }
 
 void CatalogLoadingTest::readFilterLists_needsBothFiles() {
