@@ -27,7 +27,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QNetworkAccessManager>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>

@@ -5,6 +5,7 @@
 
 #include "common/Timer.h"
 #include "common/Version.h"
+#include "online/Fetch.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -21,7 +22,6 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
 class QSlider;
@@ -295,8 +295,8 @@ private:
     // LoadImage is running; another fetch was asked for meanwhile.
     bool loadingImage_ = false;
     bool loadImageAgain_ = false;
-    QNetworkAccessManager* WebBrowser1 = nullptr; // installation ping
-    QFrame* sPanel6 = nullptr;                    // holds the hidden commands
+    std::unique_ptr<BackgroundGet> WebBrowser1; // installation ping, its reply dropped
+    QFrame* sPanel6 = nullptr;                  // holds the hidden commands
 
     // The volume component and the stream opener (TForm1Playback.cpp).
     struct PlaybackParts;

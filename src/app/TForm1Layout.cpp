@@ -31,7 +31,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QNetworkAccessManager>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -411,9 +410,6 @@ void TForm1::buildLayout() {
     Edit6 = hiddenField("Edit6", sPanel6);
     Edit7 = hiddenField("Edit7", sPanel6);
     Edit8 = hiddenField("Edit8", sPanel6);
-
-    WebBrowser1 = new QNetworkAccessManager(this);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
 
     setFocusProxy(ListView1);
     // The list has the focus when the window first comes up: arrow keys

@@ -23,8 +23,6 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QSlider>
 #include <QUrl>
@@ -94,11 +92,15 @@ void TForm1::FormShow() {
         clock.setPointSize(15);
         Timer->setFont(clock);
 
-        // 2. Installation ping; the reply is dropped.
-        const QUrl ping(Services::FromProgramFolder().main +
-                        QStringLiteral("/radio/radio.php?id=") + InstallationId());
-        QNetworkReply* reply = WebBrowser1->get(QNetworkRequest(ping));
-        connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+        // 2. Installation ping, on a thread of its own; the reply is dropped.
+        DownloadLimits pingLimits;
+        pingLimits.connectTimeoutMs = 5'000;
+        pingLimits.totalTimeoutMs = 15'000;
+        pingLimits.maxBytes = 1024 * 1024;
+        WebBrowser1 = std::make_unique<BackgroundGet>(Services::FromProgramFolder().main +
+                                                          QStringLiteral("/radio/radio.php?id=") +
+                                                          InstallationId(),
+                                                      pingLimits);
 
         // 3. Hand-off to the updater program.
         if (settings::openSettings().ReadString(settings::RadioSection, settings::UpdateKey) ==
@@ -166,6 +168,7 @@ void TForm1::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
+    WebBrowser1.reset(); // a ping still under way is stopped
     shutdownPlayback();
 
     runGuarded([this] {

@@ -46,6 +46,18 @@ FetchResult FetchToFile(const QString& url, const QString& path,
     return ok->load() ? FetchResult::Done : FetchResult::Failed;
 }
 
+BackgroundGet::BackgroundGet(const QString& url, const DownloadLimits& limits)
+    : thread_([this, url, limits] {
+          DownloadLimits bounded = limits;
+          bounded.cancel = &cancel_;
+          FetchAndDrop(url, bounded);
+      }) {}
+
+BackgroundGet::~BackgroundGet() {
+    cancel_.store(true);
+    thread_.join();
+}
+
 QString EncodeQueryValue(const QString& value) {
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }

@@ -8,7 +8,9 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 namespace tolvane {
 
@@ -26,6 +28,22 @@ enum class FetchResult {
 FetchResult FetchToFile(const QString& url, const QString& path,
                         const std::function<bool()>& abandon = {},
                         const DownloadLimits& limits = DownloadLimits{});
+
+// A GET sent off on a thread of its own, its reply dropped (FetchAndDrop).
+// Destroying the object stops a transfer still under way (libcurl looks at
+// least once a second) and waits for its thread, so nothing outlives the
+// owner.
+class BackgroundGet {
+public:
+    explicit BackgroundGet(const QString& url, const DownloadLimits& limits = DownloadLimits{});
+    ~BackgroundGet();
+    BackgroundGet(const BackgroundGet&) = delete;
+    BackgroundGet& operator=(const BackgroundGet&) = delete;
+
+private:
+    std::atomic<bool> cancel_{false};
+    std::thread thread_; // last: it uses cancel_
+};
 
 // A query value as it goes into an address: every byte but letters,
 // digits and "-._~" percent-encoded, so blanks, "&", "#" and "+" in a title

@@ -26,7 +26,8 @@ namespace {
 
 const std::string UserAgent = std::string("Tolvane/") + TolvaneVersion;
 
-// Where the body goes while it arrives, and why a transfer was cut short.
+// Where the body goes while it arrives (nowhere without a file), and why a
+// transfer was cut short.
 struct BodySink {
     QSaveFile* file = nullptr;
     qint64 written = 0;
@@ -40,7 +41,7 @@ size_t writeBody(char* data, size_t size, size_t count, void* userData) {
     const qint64 length = static_cast<qint64>(size) * static_cast<qint64>(count);
     if (sink->written + length > sink->maxBytes)
         return 0;
-    if (sink->file->write(data, length) != length)
+    if (sink->file && sink->file->write(data, length) != length)
         return 0;
     sink->written += length;
     return size * count;
@@ -141,24 +142,16 @@ bool DownloadToFile(const QString& url, const QString& path) {
     return DownloadToFile(url, path, DownloadLimits{});
 }
 
-bool DownloadToFile(const QString& url, const QString& path, const DownloadLimits& limits) {
-    const QByteArray encoded = encodeForTransfer(url);
-    if (encoded.isEmpty() || path.isEmpty() || QFileInfo(path).isDir())
-        return false;
+namespace {
 
+// One GET of an encoded address into sink, within limits; true when the
+// whole body arrived with a 2xx status.
+bool performGet(const QByteArray& encoded, BodySink& sink, const DownloadLimits& limits) {
     ensureCurlGlobalInit();
     CurlHandle curl;
     if (!curl.handle)
         return false;
 
-    // The temporary file sits beside the target and replaces it at commit;
-    // dropping the QSaveFile without commit removes it again.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-
-    BodySink sink{&file, 0, limits.maxBytes};
     CURL* h = curl.handle;
     curl_easy_setopt(h, CURLOPT_URL, encoded.constData());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -187,10 +180,33 @@ bool DownloadToFile(const QString& url, const QString& path, const DownloadLimit
     // not follow) is as much a failure as a 4xx or 5xx.
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299)
+    return status >= 200 && status <= 299;
+}
+
+} // namespace
+
+bool DownloadToFile(const QString& url, const QString& path, const DownloadLimits& limits) {
+    const QByteArray encoded = encodeForTransfer(url);
+    if (encoded.isEmpty() || path.isEmpty() || QFileInfo(path).isDir())
         return false;
 
-    return file.commit();
+    // The temporary file sits beside the target and replaces it at commit;
+    // dropping the QSaveFile without commit removes it again.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+
+    BodySink sink{&file, 0, limits.maxBytes};
+    return performGet(encoded, sink, limits) && file.commit();
+}
+
+bool FetchAndDrop(const QString& url, const DownloadLimits& limits) {
+    const QByteArray encoded = encodeForTransfer(url);
+    if (encoded.isEmpty())
+        return false;
+    BodySink sink{nullptr, 0, limits.maxBytes};
+    return performGet(encoded, sink, limits);
 }
 
 bool HasUsableInterface(const std::vector<InterfaceAddress>& addresses) {

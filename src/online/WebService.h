@@ -40,6 +40,11 @@ struct DownloadLimits {
 bool DownloadToFile(const QString& url, const QString& path);
 bool DownloadToFile(const QString& url, const QString& path, const DownloadLimits& limits);
 
+// A plain GET whose reply is read and dropped (at most limits.maxBytes of
+// it), with the same address rules and bounds as DownloadToFile. True when
+// the server answered with a 2xx status.
+bool FetchAndDrop(const QString& url, const DownloadLimits& limits = DownloadLimits{});
+
 // One address of one network interface, as getifaddrs reports it.
 struct InterfaceAddress {
     unsigned int flags = 0; // IFF_* of the interface
