@@ -215,7 +215,8 @@ private:
                     continue;
                 errors_ = 0;
                 opened_ = true;
-                const int frames = static_cast<int>(bytes / (2 * channels_));
+                const int frames =
+                    static_cast<int>(bytes / (2 * static_cast<std::size_t>(channels_)));
                 return converter_.convertS16(reinterpret_cast<const std::int16_t*>(audio), frames,
                                              rate_, channels_, sink_);
             }
@@ -295,7 +296,7 @@ public:
             return ERROR_MEM;
         fmt_->pb = io_;
         fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
-        fmt_->probesize = 32 * 1024;
+        fmt_->probesize = std::int64_t{32} * 1024;
         fmt_->format_probesize = 32 * 1024;
         fmt_->max_analyze_duration = 500000;
         fmt_->interrupt_callback.callback = &FfmpegDecoder::interrupted;
