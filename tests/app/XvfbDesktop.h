@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,14 @@ struct Child {
     ~Child() { stop(); }
 };
 
+// In a forked child before exec: the child is ended when the test process
+// dies, also when it crashes and never runs its destructors.
+inline void endWithParent(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(127);
+}
+
 // Xvfb on a free display number, with trayer as its notification area when
 // asked for. It must outlive the QApplication that connects to it: make it
 // first in main(). Qt is pointed at it through DISPLAY and QT_QPA_PLATFORM.
@@ -32,8 +41,10 @@ public:
         int fds[2];
         if (pipe(fds) != 0)
             return;
+        const pid_t self = getpid();
         xvfb_.pid = fork();
         if (xvfb_.pid == 0) {
+            endWithParent(self);
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
@@ -61,6 +72,7 @@ public:
         }
         trayer_.pid = fork();
         if (trayer_.pid == 0) {
+            endWithParent(self);
             execlp("trayer", "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
                    "--width", "120", "--heighttype", "pixel", "--height", "28",
                    static_cast<char*>(nullptr));
