@@ -1,8 +1,8 @@
 #include "AppFixture.h"
+#include "UrlRecorder.h"
 #include "common/IniFile.h"
 
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QSlider>
@@ -12,6 +12,7 @@
 
 using namespace tolvane;
 using tolvane::test::AppFixture;
+using tolvane::test::UrlRecorder;
 
 class StartupShutdownTest : public QObject {
     Q_OBJECT
@@ -30,15 +31,6 @@ private slots:
     void installationPing_asksThePublisherPageWithTheId();
     void showingAgainAfterHide_doesNotRepeatStartupBlock();
     void websiteLink_opensOnlyWebAddressesOfTheCurrentStation();
-};
-
-// Records the addresses the desktop's "open" action is asked for.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
 };
 
 void StartupShutdownTest::showingAgainAfterHide_doesNotRepeatStartupBlock() {
@@ -63,8 +55,6 @@ void StartupShutdownTest::showingAgainAfterHide_doesNotRepeatStartupBlock() {
 
 void StartupShutdownTest::websiteLink_opensOnlyWebAddressesOfTheCurrentStation() {
     UrlRecorder recorder;
-    for (const char* scheme : {"http", "https", "file", "ftp"})
-        QDesktopServices::setUrlHandler(scheme, &recorder, "open");
     AppFixture f;
     f.installProgramFolder();
     QVERIFY(f.start());
@@ -77,8 +67,6 @@ void StartupShutdownTest::websiteLink_opensOnlyWebAddressesOfTheCurrentStation()
     f.form().Label4Click();
     QCOMPARE(recorder.opened,
              QList<QUrl>({QUrl("http://jazz.example/"), QUrl("http://www.rock.example")}));
-    for (const char* scheme : {"http", "https", "file", "ftp"})
-        QDesktopServices::unsetUrlHandler(scheme);
     f.quit();
 }
 

@@ -5,6 +5,7 @@
 
 #include "../app/AppFixture.h"
 #include "HttpTestServer.h"
+#include "UrlRecorder.h"
 #include "app/Forms.h"
 #include "common/IniFile.h"
 #include "online/TForm10.h"
@@ -14,7 +15,6 @@
 #include "update/TForm5.h"
 
 #include <QBuffer>
-#include <QDesktopServices>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,25 +27,9 @@
 using namespace tolvane;
 using tolvane::test::AppFixture;
 using tolvane::test::HttpTestServer;
+using tolvane::test::UrlRecorder;
 
 namespace {
-
-// Keeps the addresses handed to the desktop instead of opening them.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    UrlRecorder() {
-        for (const char* scheme : {"http", "https", "file"})
-            QDesktopServices::setUrlHandler(scheme, this, "open");
-    }
-    ~UrlRecorder() override {
-        for (const char* scheme : {"http", "https", "file"})
-            QDesktopServices::unsetUrlHandler(scheme);
-    }
-    QStringList opened;
-public slots:
-    void open(const QUrl& url) { opened << url.toString(QUrl::FullyEncoded); }
-};
 
 QByteArray jpeg(QColor colour) {
     QImage image(100, 80, QImage::Format_RGB32);
@@ -283,7 +267,7 @@ void OnlineServicesTest::share_opensEncodedPagesForTheCurrentStation() {
     QStringList expected;
     for (const QString& page : opened)
         expected << f.site.url(page);
-    QCOMPARE(browser.opened, expected);
+    QCOMPARE(browser.openedText(), expected);
     // Neither picture hides the panel; "Close" does.
     QCOMPARE(form.share->isVisible(), message.isEmpty());
     QTest::mouseClick(form.sWebLabel1, Qt::LeftButton);
@@ -352,8 +336,8 @@ void OnlineServicesTest::banners_rotateAndOpenOnlyWebAddresses() {
     QTest::mouseClick(form.Image3, Qt::LeftButton);
     form.Timer7->fire(); // 3: a local file
     QTest::mouseClick(form.Label6, Qt::LeftButton);
-    QCOMPARE(browser.opened, (QStringList{"http://ad.example/?a=1", "http://ad.example/?a=1",
-                                          "https://pic.example"}));
+    QCOMPARE(browser.openedText(), (QStringList{"http://ad.example/?a=1", "http://ad.example/?a=1",
+                                                "https://pic.example"}));
     f.quit();
 }
 
@@ -391,7 +375,7 @@ void OnlineServicesTest::aboutAndHelp_showTheirTextsAndOpenTheirLinks() {
         link->click();
     }
     const QString base = f.site.url("");
-    QCOMPARE(browser.opened, (QStringList{base + "/forum", base, base, base}));
+    QCOMPARE(browser.openedText(), (QStringList{base + "/forum", base, base, base}));
     f.quit();
 }
 

@@ -6,10 +6,10 @@
 #include "HttpTestServer.h"
 #include "MessageRecorder.h"
 #include "TestSupport.h"
+#include "UrlRecorder.h"
 #include "update/TForm5.h"
 #include "update/UpdatePass.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -25,16 +25,9 @@ using namespace tolvane;
 using tolvane::test::HttpTestServer;
 using tolvane::test::MessageRecorder;
 using tolvane::test::TestFolder;
+using tolvane::test::UrlRecorder;
 
 namespace {
-
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
 
 // A program folder with settings naming the loopback site, the Update
 // window, and what the pass asked of the main window.
@@ -135,7 +128,6 @@ void UpdatePassTest::pass_fetchesListedFilesAndEnds() {
     QFETCH(int, brokenHits);
 
     UrlRecorder browser;
-    QDesktopServices::setUrlHandler("http", &browser, "open");
     PassFixture f(installed);
     // The old catalog stays until a whole new one arrived.
     f.folder.write("radiolist.dat", "[Old]\n");
@@ -148,7 +140,6 @@ void UpdatePassTest::pass_fetchesListedFilesAndEnds() {
     QList<int> gauge;
     QObject::connect(f.form->ProgressBar1, &QProgressBar::valueChanged, [&](int v) { gauge << v; });
     QVERIFY(f.runPass());
-    QDesktopServices::unsetUrlHandler("http");
 
     for (const QString& file : fetched) {
         const QString route = file == "radiolist.dat" ? "list" : QFileInfo(file).baseName();
