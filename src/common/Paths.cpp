@@ -1,15 +1,17 @@
 #include "Paths.h"
 
 #include "Errors.h"
+#include "WriteGate.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryFile>
 
 #include <QStringConverter>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tolvane {
 
@@ -32,6 +34,17 @@ QString findCaseInsensitive(const QDir& dir, const QString& part) {
             return e;
     }
     return {};
+}
+
+// Flushes a folder's entries (a rename into it) to the disk. Best effort: a
+// file system that cannot sync folders has nothing more to do.
+void syncFolder(const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 } // namespace
@@ -108,29 +121,39 @@ QStringList ReadTextLines(const QString& absolutePath) {
 }
 
 void WriteFileAtomically(const QString& absolutePath, const QByteArray& bytes, SyncToDisk sync) {
-    if (sync == SyncToDisk::No) {
-        // QSaveFile always syncs; a scratch file goes through a temporary
-        // file of its own instead.
-        QTemporaryFile file(absolutePath + QStringLiteral(".XXXXXX"));
-        if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
-            throw IniWriteError(absolutePath);
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                            QFileDevice::ReadGroup | QFileDevice::ReadOther);
-        if (::rename(QFile::encodeName(file.fileName()).constData(),
-                     QFile::encodeName(absolutePath).constData()) != 0)
-            throw IniWriteError(absolutePath);
-        file.setAutoRemove(false); // it has the target's name now
-        return;
-    }
-    QSaveFile f(absolutePath);
-    if (!f.open(QIODevice::WriteOnly))
+    // A link (a settings file kept elsewhere) stays a link: its target is
+    // what gets replaced.
+    const QFileInfo info(absolutePath);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : absolutePath;
+
+    // The new content goes to a temporary file beside the target, which
+    // takes the target's name only once it is whole (and, for files that
+    // matter, on the disk). Until then the old file is untouched; a failure
+    // or a kill at any point leaves either the old file or the new one.
+    QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         throw IniWriteError(absolutePath);
-    if (f.write(bytes) != bytes.size()) {
-        f.cancelWriting();
+    WriteGate gate(target, bytes.size());
+    const bool written =
+        gate.write(bytes.constData(), bytes.size(),
+                   [&](const char* data, qint64 size) { return file.write(data, size); }) &&
+        file.flush();
+    if (!written || (sync == SyncToDisk::Yes && ::fsync(file.handle()) != 0))
+        throw IniWriteError(absolutePath); // the temporary file goes with `file`
+
+    const QFileDevice::Permissions kept = QFileInfo::exists(target)
+                                              ? QFile::permissions(target)
+                                              : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    file.setPermissions(kept);
+    if (::rename(QFile::encodeName(file.fileName()).constData(),
+                 QFile::encodeName(target).constData()) != 0)
         throw IniWriteError(absolutePath);
-    }
-    if (!f.commit())
-        throw IniWriteError(absolutePath);
+    file.setAutoRemove(false); // it has the target's name now
+    // The rename itself lives in the folder: sync that too, or a power cut
+    // may bring back the old name.
+    if (sync == SyncToDisk::Yes)
+        syncFolder(QFileInfo(target).absolutePath());
 }
 
 } // namespace tolvane

@@ -38,7 +38,9 @@ QByteArray ReadFileBytes(const QString& absolutePath);
 // Replaces a file atomically with bytes (temporary file in the same folder,
 // then rename), so a reader sees the old or the new file whole; throws
 // IniWriteError with the path on failure, leaving the old file untouched.
-// Scratch files that are rebuilt anyway may skip the sync to disk.
+// With SyncToDisk::Yes the new file and then its folder are synced, so the
+// replacement outlives a power cut; scratch files that are rebuilt anyway
+// may skip that. Every byte passes a WriteGate.
 enum class SyncToDisk { Yes, No };
 void WriteFileAtomically(const QString& absolutePath, const QByteArray& bytes,
                          SyncToDisk sync = SyncToDisk::Yes);

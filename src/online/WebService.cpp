@@ -5,6 +5,7 @@
 #include "common/IniFile.h"
 #include "common/Paths.h"
 #include "common/Version.h"
+#include "common/WriteGate.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +31,7 @@ const std::string UserAgent = std::string("Tolvane/") + TolvaneVersion;
 // transfer was cut short.
 struct BodySink {
     QSaveFile* file = nullptr;
+    WriteGate* gate = nullptr; // with file
     qint64 written = 0;
     qint64 maxBytes = 0;
 };
@@ -41,7 +43,9 @@ size_t writeBody(char* data, size_t size, size_t count, void* userData) {
     const qint64 length = static_cast<qint64>(size) * static_cast<qint64>(count);
     if (sink->written + length > sink->maxBytes)
         return 0;
-    if (sink->file && sink->file->write(data, length) != length)
+    if (sink->file && !sink->gate->write(data, length, [&](const char* piece, qint64 size) {
+            return sink->file->write(piece, size);
+        }))
         return 0;
     sink->written += length;
     return size * count;
@@ -197,7 +201,8 @@ bool DownloadToFile(const QString& url, const QString& path, const DownloadLimit
     if (!file.open(QIODevice::WriteOnly))
         return false;
 
-    BodySink sink{&file, 0, limits.maxBytes};
+    WriteGate gate(path);
+    BodySink sink{&file, &gate, 0, limits.maxBytes};
     return performGet(encoded, sink, limits) && file.commit();
 }
 
@@ -205,7 +210,7 @@ bool FetchAndDrop(const QString& url, const DownloadLimits& limits) {
     const QByteArray encoded = encodeForTransfer(url);
     if (encoded.isEmpty())
         return false;
-    BodySink sink{nullptr, 0, limits.maxBytes};
+    BodySink sink{nullptr, nullptr, 0, limits.maxBytes};
     return performGet(encoded, sink, limits);
 }
 

@@ -1,5 +1,7 @@
 #include "RecordingFiles.h"
 
+#include "common/WriteGate.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,18 +32,16 @@ QByteArray path8(const QString& path) {
     return QFile::encodeName(path);
 }
 
-// Writes all of `size` bytes; false on an error.
-bool writeAll(int fd, const char* data, qint64 size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
+// Writes all of `size` bytes through `gate`; false on an error.
+bool writeAll(WriteGate& gate, int fd, const char* data, qint64 size) {
+    return gate.write(data, size, [fd](const char* piece, qint64 length) -> qint64 {
+        for (;;) {
+            const ssize_t n = ::write(fd, piece, static_cast<size_t>(length));
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n;
+        }
+    });
 }
 
 // Copies `from` to a new file `part` (which must not exist), flushed to disk.
@@ -54,6 +54,8 @@ bool copyToNewFile(const QString& from, const QString& part) {
         ::close(in);
         return false;
     }
+    struct stat st {};
+    WriteGate gate(part, ::fstat(in, &st) == 0 ? static_cast<qint64>(st.st_size) : -1);
     bool ok = true;
     char buffer[64 * 1024];
     for (;;) {
@@ -66,7 +68,7 @@ bool copyToNewFile(const QString& from, const QString& part) {
         }
         if (n == 0)
             break;
-        if (!writeAll(out, buffer, n)) {
+        if (!writeAll(gate, out, buffer, n)) {
             ok = false;
             break;
         }
