@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QMainWindow>
 #include <QPoint>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -272,6 +273,9 @@ private:
     void shutdownPlayback();
     void startRecording(const QString& recordingFolder);
     void stopRecording(const QString& recordingFolder);
+    // While recording: when the encoder has ended by itself (its disk is
+    // full, it failed), files what it wrote and tells the user.
+    void watchRecording();
     recording::Recorder& recorder();
     void buildLayout();
     void buildCommands();
@@ -305,6 +309,7 @@ private:
     };
     std::unique_ptr<PlaybackParts, PlaybackPartsDeleter> playback_;
     std::unique_ptr<recording::Recorder> recorder_;
+    QTimer* recordingWatch_ = nullptr; // ticks while IsRecording
 };
 
 } // namespace tolvane

@@ -5,14 +5,21 @@
 #include "TForm1.h"
 
 #include "Accessibility.h"
+#include "common/Errors.h"
 #include "common/Messages.h"
 #include "recording/Recorder.h"
 #include "settings/SettingsFile.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QToolButton>
 
 namespace tolvane {
+
+namespace {
+// How soon an encoder that ended by itself is noticed.
+constexpr int RecordingWatchMs = 500;
+} // namespace
 
 recording::Recorder& TForm1::recorder() {
     if (!recorder_)
@@ -42,16 +49,54 @@ void TForm1::startRecording(const QString& recordingFolder) {
     if (!started.started) {
         IsRecording = false;
         setCaption(SpeedButton2, QStringLiteral("rec"));
+    } else {
+        if (!recordingWatch_) {
+            recordingWatch_ = new QTimer(this);
+            recordingWatch_->setInterval(RecordingWatchMs);
+            connect(recordingWatch_, &QTimer::timeout, this,
+                    [this] { runGuarded([this] { watchRecording(); }); });
+        }
+        recordingWatch_->start();
     }
     if (!started.message.isEmpty())
         ShowMessage(started.message);
 }
 
 void TForm1::stopRecording(const QString& recordingFolder) {
+    if (recordingWatch_)
+        recordingWatch_->stop();
     setCaption(SpeedButton2, QStringLiteral("rec"));
     const recording::Recorder::StopResult stopped = recorder().stop(recordingFolder, Edit6->text());
     if (!stopped.message.isEmpty())
         ShowMessage(stopped.message);
+}
+
+void TForm1::watchRecording() {
+    if (!IsRecording || recorder().encoderRunning())
+        return;
+    // The encoder stopped while the stream plays on: most often its disk is
+    // full. What it wrote is filed as a stop would, the split's pending
+    // presses are dropped (they would start a new recording), and playback
+    // is left alone.
+    const bool diskFull = recording::Recorder::temporaryDiskFull();
+    IsRecording = false;
+    Timer4->stop();
+    Timer6->stop();
+    recordingWatch_->stop();
+    setCaption(SpeedButton2, QStringLiteral("rec"));
+    const recording::Recorder::StopResult stopped = recorder().stop(
+        settings::readText(settings::RecordSection, settings::RecordFolderKey), Edit6->text());
+    QString text = diskFull ? QStringLiteral("Recording stopped: the disk is full.")
+                            : QStringLiteral("Recording stopped: the MP3 encoder ended "
+                                             "unexpectedly.");
+    if (!stopped.recorded)
+        text += QStringLiteral(" Nothing was recorded.");
+    else if (stopped.filing.filed && stopped.message.isEmpty())
+        text += QStringLiteral(" What was recorded is saved as \"%1\".")
+                    .arg(QDir::toNativeSeparators(stopped.filing.path));
+    else
+        text += u' ' + stopped.message;
+    ShowMessage(text);
 }
 
 void TForm1::Timer4Timer() {

@@ -3,7 +3,9 @@
 #include "playback/engine/Engine.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 namespace tolvane::recording {
 
@@ -39,6 +41,18 @@ QString Recorder::stationFolder(const QString& recordingFolder, const QString& s
     return QDir(recordingRoot(recordingFolder)).filePath(fittedName(name, QString()));
 }
 
+bool Recorder::encoderRunning() const {
+    return encoder_ != 0 && engine_.Encode_IsActive(encoder_) == engine::ACTIVE_PLAYING;
+}
+
+bool Recorder::temporaryDiskFull() {
+    // Less than an encoder's buffer of room counts as full: the encoder
+    // gave up on a write that did not fit.
+    constexpr qint64 NearlyFull = 1024 * 1024;
+    const QStorageInfo disk(QFileInfo(temporaryFile()).absolutePath());
+    return disk.isValid() && disk.bytesAvailable() < NearlyFull;
+}
+
 Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& station,
                                       const QString& recordingFolder) {
     StartResult result;
@@ -47,6 +61,9 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     // The encoder writes a fresh temporary file: one still there is a
     // recording an earlier session could not file (the player was killed,
     // or the disk refused it). It is kept under a name of its own first.
+    // An empty one holds nothing to keep (the encoder never wrote a frame).
+    if (QFileInfo(temporaryFile()).isFile() && QFileInfo(temporaryFile()).size() == 0)
+        QFile::remove(temporaryFile());
     if (QFileInfo::exists(temporaryFile())) {
         const Filing kept = fileRecording(temporaryFile(), RecoveredName, {defaultRoot()});
         if (!kept.filed) {
@@ -82,6 +99,12 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
     const QString station = std::exchange(station_, QString());
     if (!QFileInfo::exists(temporaryFile()))
         return result;
+    // An encoder that ended before its first frame leaves an empty file: no
+    // recording to file.
+    if (QFileInfo(temporaryFile()).isFile() && QFileInfo(temporaryFile()).size() == 0) {
+        QFile::remove(temporaryFile());
+        return result;
+    }
     result.recorded = true;
 
     QStringList folders{stationFolder(recordingFolder, station)};

@@ -48,6 +48,12 @@ public:
     // root's folder of the station, or the default root itself.
     StopResult stop(const QString& recordingFolder, const QString& title);
 
+    // Whether the encoder started last still takes audio: false once it
+    // has ended by itself (its disk is full, it failed) or was stopped.
+    bool encoderRunning() const;
+    // Whether the disk that holds the temporary file is (all but) full.
+    static bool temporaryDiskFull();
+
     // The station the running recording is filed under.
     const QString& station() const { return station_; }
 

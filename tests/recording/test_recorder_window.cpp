@@ -14,6 +14,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/mount.h>
+
 using namespace tolvane;
 using namespace tolvane::test;
 
@@ -96,6 +98,8 @@ private slots:
     void record_leftoverOfAKilledSession_isKeptNotOverwritten();
     void record_encoderMissing_saysSoAndStaysIdle();
     void record_withoutStream_saysNoActiveStation();
+    void record_diskFull_filesWhatWasRecordedSaysSoAndPlays_data();
+    void record_diskFull_filesWhatWasRecordedSaysSoAndPlays();
     void split_cutsAtIntervalAndRestartsAfterInterval2();
     void split_secondSongChangeWithinDelay_doesNotPostponeTheCut();
     void split_icecastStation_givesOneCleanFilePerSong();
@@ -210,6 +214,18 @@ void RecorderWindowTest::record_leftoverOfAKilledSession_isKeptNotOverwritten() 
     QTest::qWait(300);
     f->press();
     QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Recorded_0.mp3"});
+
+    // An empty leftover (killed before the encoder wrote a frame) holds
+    // nothing to keep: it is not filed and not mentioned.
+    f->messages.clear();
+    f->folder.write("Recorded/Recording.mp3", QByteArray());
+    f->press();
+    QVERIFY(f->form().IsRecording);
+    QTest::qWait(300);
+    f->press();
+    QCOMPARE(f->messages.texts(), QStringList());
+    QCOMPARE(QDir(f->folder.file("Recorded")).entryList({"Recovered*"}, QDir::Files),
+             QStringList{"Recovered recording.mp3"});
 }
 
 void RecorderWindowTest::record_encoderMissing_saysSoAndStaysIdle() {
@@ -251,6 +267,72 @@ void RecorderWindowTest::record_withoutStream_saysNoActiveStation() {
     QCOMPARE(f->messages.texts(), (QStringList{noStation}));
     QVERIFY(!f->form().IsRecording);
     QVERIFY(!QFileInfo::exists(f->folder.file("Recorded/Rock FM")));
+}
+
+void RecorderWindowTest::record_diskFull_filesWhatWasRecordedSaysSoAndPlays_data() {
+    QTest::addColumn<bool>("realDisk");
+    QTest::newRow("encoder's writes fail with ENOSPC") << false;
+    QTest::newRow("small tmpfs fills up") << true;
+}
+
+void RecorderWindowTest::record_diskFull_filesWhatWasRecordedSaysSoAndPlays() {
+    QFETCH(bool, realDisk);
+    // About three seconds of the encoder's output fit.
+    constexpr int Room = 48 * 1024;
+    const QString recorded = f->folder.file("Recorded");
+    struct Unmount {
+        QString at;
+        ~Unmount() {
+            if (!at.isEmpty())
+                ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
+        }
+    } unmount;
+    struct Unset {
+        ~Unset() { qunsetenv("TOLVANE_TEST_ENCODER_ROOM"); }
+    } unset;
+    if (realDisk) {
+        QVERIFY(QDir().mkpath(recorded));
+        const QByteArray options = "size=" + QByteArray::number(Room);
+        if (::mount("tmpfs", QFile::encodeName(recorded).constData(), "tmpfs", 0,
+                    options.constData()) != 0)
+            QSKIP(qPrintable(QStringLiteral("mounting a tmpfs is not allowed here: %1")
+                                 .arg(QString::fromLocal8Bit(strerror(errno)))));
+        unmount.at = recorded;
+    } else {
+        QVERIFY(QFile::remove(f->folder.file("system/lame")));
+        QVERIFY(QFile::link(QStringLiteral(FAULTY_ENCODER), f->folder.file("system/lame")));
+        qputenv("TOLVANE_TEST_ENCODER_ROOM", QByteArray::number(Room));
+    }
+
+    f->server.setTitle("Long Song");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(QStringLiteral("Long Song")));
+    f->press();
+    QVERIFY(f->form().IsRecording);
+    QVERIFY(waitFor([&] { return !f->form().IsRecording; }, 15000));
+
+    QCOMPARE(f->caption(), QStringLiteral("rec"));
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Long Song.mp3"});
+    QVERIFY(f->temporaryGone());
+    const QString file = f->folder.file("Recorded/Jazz FM/Long Song.mp3");
+    // Everything up to the fault; the last frame may be cut short, the ones
+    // before it decode.
+    QVERIFY(QFileInfo(file).size() > Room / 2);
+    QCOMPARE(decodeErrors(file), QString());
+    QVERIFY(durationSeconds(file) > 1.0);
+    const QString why = realDisk ? QStringLiteral("Recording stopped: the disk is full.")
+                                 : QStringLiteral("Recording stopped: the MP3 encoder ended "
+                                                  "unexpectedly.");
+    QCOMPARE(f->messages.texts(),
+             QStringList{why + QStringLiteral(" What was recorded is saved as \"%1\".")
+                                   .arg(QDir::toNativeSeparators(file))});
+
+    // Playback goes on.
+    QCOMPARE(f->form().Label4->text(), QStringLiteral("Loopback Radio"));
+    QVERIFY(f->playing(f->form().CurrentStream.load()));
+    QTest::qWait(800);
+    QVERIFY(f->playing(f->form().CurrentStream.load()));
+    QCOMPARE(f->messages.texts().size(), 1);
 }
 
 void RecorderWindowTest::split_cutsAtIntervalAndRestartsAfterInterval2() {
