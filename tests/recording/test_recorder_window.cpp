@@ -4,13 +4,13 @@
 
 #include "../playback/PlaybackFixture.h"
 #include "IcecastServer.h"
+#include "Mp3Check.h"
 #include "recording/Recorder.h"
 
 #include <QAccessible>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QToolButton>
 #include <QtTest>
 
@@ -20,28 +20,6 @@ using namespace tolvane;
 using namespace tolvane::test;
 
 namespace {
-
-// What ffprobe says the file lasts, in seconds; negative when it cannot tell.
-double durationSeconds(const QString& path) {
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"),
-                {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
-    if (!probe.waitForFinished(30000))
-        return -1;
-    bool ok = false;
-    const double seconds = probe.readAllStandardOutput().trimmed().toDouble(&ok);
-    return ok ? seconds : -1;
-}
-
-// What ffmpeg reports while decoding the whole file (empty: it decodes cleanly).
-QString decodeErrors(const QString& path) {
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "null", "-"});
-    if (!ffmpeg.waitForFinished(60000))
-        return QStringLiteral("ffmpeg did not finish");
-    return QString::fromUtf8(ffmpeg.readAllStandardError()) +
-           (ffmpeg.exitCode() != 0 ? QStringLiteral("exit %1").arg(ffmpeg.exitCode()) : QString());
-}
 
 struct RecorderFixture : PlaybackFixture {
     bool startRecorderPlayer(const QString& icecastUrl = {}) {
@@ -140,7 +118,7 @@ void RecorderWindowTest::record_filesTheSongWholeUnderStationAndTitle() {
     QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Artist - Song.mp3"});
     QVERIFY(f->temporaryGone());
     const QString file = f->folder.file("Recorded/Jazz FM/Artist - Song.mp3");
-    const double duration = durationSeconds(file);
+    const double duration = mediaDurationSeconds(file);
     QVERIFY2(
         qAbs(duration - recorded) < 0.5,
         qPrintable(QStringLiteral("%1 s recorded, %2 s in the file").arg(recorded).arg(duration)));
@@ -319,7 +297,7 @@ void RecorderWindowTest::record_diskFull_filesWhatWasRecordedSaysSoAndPlays() {
     // before it decode.
     QVERIFY(QFileInfo(file).size() > Room / 2);
     QCOMPARE(decodeErrors(file), QString());
-    QVERIFY(durationSeconds(file) > 1.0);
+    QVERIFY(mediaDurationSeconds(file) > 1.0);
     const QString why = realDisk ? QStringLiteral("Recording stopped: the disk is full.")
                                  : QStringLiteral("Recording stopped: the MP3 encoder ended "
                                                   "unexpectedly.");
@@ -429,7 +407,7 @@ void RecorderWindowTest::split_icecastStation_givesOneCleanFilePerSong() {
     for (const QString& name : files) {
         const QString path = f->folder.file("Recorded/Icecast FM/" + name);
         QCOMPARE(decodeErrors(path), QString());
-        QVERIFY2(durationSeconds(path) > 0.8, qPrintable(name));
+        QVERIFY2(mediaDurationSeconds(path) > 0.8, qPrintable(name));
     }
 }
 
