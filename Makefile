@@ -4,12 +4,14 @@
 #   make test   ... and run the whole test suite through CTest
 #   make install [PREFIX=/usr/local] [DESTDIR=...]   install for every user
 #   make package   build a Debian package in build/package/
+#   make fuzz [FUZZ_RUNS=n] [FUZZ_TARGETS="inifile hls"]   fuzz the parsers (clang)
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
+FUZZ_DIR  ?= build-fuzz
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build layout run test test-asan format-check tidy install package clean
+.PHONY: all deps build layout run test test-asan fuzz format-check tidy install package clean
 
 # Every C++ file of the project as clang-format leaves it.
 SOURCES = $(shell git ls-files '*.cpp' '*.h')
@@ -41,6 +43,18 @@ test-asan: deps
 	cmake --build $(ASAN_DIR) -j$(JOBS) --target $$(cd $(ASAN_DIR) && ctest -N -L asan | sed -n 's/^ *Test *#[0-9]*: //p')
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -L asan --timeout 900
 
+# The parsers of outside input under libFuzzer (clang-14, AddressSanitizer,
+# UndefinedBehaviorSanitizer), one target after another on one core. Only the
+# fuzz targets and the parsers are built here; what a run finds goes into
+# tests/fuzz/corpus/ as a replay test. Not part of `make test`.
+FUZZ_RUNS ?= 10000000
+FUZZ_TARGETS ?= inifile httphead icy_split playlist hls manifest banners nowplaying picture_reply
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build $(FUZZ_DIR) -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_RUNS) $(FUZZ_TARGETS)
+
 format-check: deps
 	clang-format --dry-run --Werror $(SOURCES)
 
@@ -56,4 +70,4 @@ package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

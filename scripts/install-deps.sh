@@ -17,6 +17,7 @@ PACKAGES=(
   fonts-dejavu-core
   curl ca-certificates procps
   clang-format clang-tidy
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev
   desktop-file-utils appstream dpkg-dev
 )
 

@@ -108,7 +108,11 @@ QByteArray ReadFileBytes(const QString& absolutePath) {
 }
 
 QStringList ReadTextLines(const QString& absolutePath) {
-    const QString text = DecodeText(ReadFileBytes(absolutePath));
+    return TextLines(ReadFileBytes(absolutePath));
+}
+
+QStringList TextLines(const QByteArray& bytes) {
+    const QString text = DecodeText(bytes);
     QStringList lines = text.split(u'\n');
     // A final line break ends the last line rather than starting an empty one.
     if (!lines.isEmpty() && lines.last().isEmpty())

@@ -23,6 +23,9 @@ bool ProgramFileExists(const QString& name);
 // FileReadError when the file exists but cannot be read.
 QStringList ReadTextLines(const QString& absolutePath);
 
+// The lines of a text file's bytes, read as ReadTextLines reads a file.
+QStringList TextLines(const QByteArray& bytes);
+
 // Text from bytes of an unknown character set: UTF-8 when they are valid
 // UTF-8, otherwise Latin-1 (what older files and most stations send).
 QString decodeUtf8OrLatin1(QByteArrayView bytes);
