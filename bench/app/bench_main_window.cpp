@@ -8,6 +8,7 @@
 //
 //   bench_main_window [stations] [runs]     (defaults 50000 5)
 
+#include "BenchPlayer.h"
 #include "GeneratedCatalog.h"
 #include "app/Application.h"
 #include "app/TForm1.h"
@@ -28,12 +29,6 @@
 using namespace tolvane;
 
 namespace {
-
-class SilentSink final : public MessageSink {
-public:
-    void show(const Message&) override {}
-    bool confirm(const QString&, const QString&, ConfirmButtons) override { return false; }
-};
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
@@ -116,8 +111,7 @@ int main(int argc, char** argv) {
     const QStringList args = qt.arguments();
     const int stations = args.size() > 1 ? args[1].toInt() : 50000;
     const int runs = args.size() > 2 ? std::max(1, args[2].toInt()) : 5;
-    SilentSink silent;
-    setMessageSink(&silent);
+    bench::SilentMessages silent;
 
     const Times small =
         measure("[Rock FM]\r\ngenre=Rock\r\n[Jazz]\r\ngenre=Jazz\r\n[Pop]\r\n", runs);
@@ -133,6 +127,5 @@ int main(int argc, char** argv) {
     out << "one filter change: " << ms(small.filter) << " / " << ms(large.filter) << "  (cpu "
         << ms(small.filterCpu) << " / " << ms(large.filterCpu) << ")" << Qt::endl;
     out << "Reload list: " << ms(small.reload) << " / " << ms(large.reload) << Qt::endl;
-    setMessageSink(nullptr);
     return 0;
 }

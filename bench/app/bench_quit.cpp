@@ -9,6 +9,7 @@
 // Prints each run and the medians in milliseconds.
 
 #include "AudioSamples.h"
+#include "BenchPlayer.h"
 #include "PulseServer.h"
 #include "StreamServer.h"
 #include "app/Application.h"
@@ -32,46 +33,15 @@
 #include <vector>
 
 using namespace tolvane;
+using namespace tolvane::bench;
 using namespace tolvane::test;
 
 namespace {
 
-// Messages go nowhere: the benchmark has nobody to click them away.
-class Silent final : public MessageSink {
-public:
-    void show(const Message&) override {}
-    bool confirm(const QString&, const QString&, ConfirmButtons) override { return false; }
-};
-
-// Turns the event loop until `done` or `ms` pass.
-bool pumpUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 // One run: opens `url`, waits until `ready` says the moment has come, then
 // times Exit until the application is gone. nullopt when `ready` never held.
 std::optional<qint64> timeQuit(const QString& url, const std::function<bool(TForm1&)>& ready) {
-    QTemporaryDir folder;
-    QDir(folder.path()).mkpath(QStringLiteral("settings"));
-    auto write = [&](const QString& name, const QByteArray& bytes) {
-        QFile f(folder.filePath(name));
-        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-    };
-    write(QStringLiteral("radiolist.dat"), "[Bench]\r\ngenre=Test\r\nlanguage=English\r\n"
-                                           "streaming=" +
-                                               url.toUtf8() + "\r\nbitrate=128\r\n");
-    write(QStringLiteral("settings/language.dat"), "English\r\n");
-    write(QStringLiteral("settings/genre.dat"), "Test\r\n");
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
+    BenchProgramFolder folder({{QStringLiteral("Bench"), url}});
     std::optional<qint64> result;
     QElapsedTimer since;
     {
@@ -94,7 +64,6 @@ std::optional<qint64> timeQuit(const QString& url, const std::function<bool(TFor
             }
         }
     }
-    QDir::setCurrent(previous);
     return result;
 }
 
@@ -116,8 +85,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    Silent silent;
-    setMessageSink(&silent);
+    SilentMessages silent;
 
     PulseServer pulse;
     if (!pulse.isRunning()) {
@@ -158,6 +126,5 @@ int main(int argc, char** argv) {
     std::printf("Exit (Ctrl+E) until the program is gone, ms per run:\n");
     report("while playing", whilePlaying);
     report("while connecting (no answer)", whileConnecting);
-    setMessageSink(nullptr);
     return 0;
 }

@@ -8,6 +8,7 @@
 //
 // Prints each run and the medians in milliseconds, and their ratio.
 
+#include "BenchPlayer.h"
 #include "IcecastServer.h"
 #include "PulseServer.h"
 #include "app/Application.h"
@@ -34,21 +35,13 @@
 #include <vector>
 
 using namespace tolvane;
+using namespace tolvane::bench;
 using namespace tolvane::test;
 
 namespace {
 
 constexpr int Threshold = 256;   // a sample louder than this is sound
 constexpr int TimeoutMs = 20000; // a run that hears nothing by then failed
-
-// Messages go nowhere: the benchmark has nobody to click them away.
-class Silent final : public MessageSink {
-public:
-    void show(const Message& m) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
-    }
-    bool confirm(const QString&, const QString&, ConfirmButtons) override { return false; }
-};
 
 bool loud(const QByteArray& pcm) {
     const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
@@ -128,20 +121,7 @@ std::optional<qint64> timeTolvane(const PulseServer& pulse, const QString& url) 
     if (!listener.ready())
         return std::nullopt;
 
-    // A program folder with one station and the list files.
-    QTemporaryDir folder;
-    QDir(folder.path()).mkpath(QStringLiteral("settings"));
-    auto write = [&](const QString& name, const QByteArray& bytes) {
-        QFile f(folder.filePath(name));
-        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-    };
-    write(QStringLiteral("radiolist.dat"),
-          "[Bench]\r\ngenre=Test\r\nlanguage=English\r\nstreaming=" + url.toUtf8() +
-              "\r\nbitrate=128\r\n");
-    write(QStringLiteral("settings/language.dat"), "English\r\n");
-    write(QStringLiteral("settings/genre.dat"), "Test\r\n");
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder.path());
+    BenchProgramFolder folder({{QStringLiteral("Bench"), url}});
     std::optional<qint64> result;
     {
         Application::Options options;
@@ -174,7 +154,6 @@ std::optional<qint64> timeTolvane(const PulseServer& pulse, const QString& url) 
         }
         app.destroyWindows();
     }
-    QDir::setCurrent(previous);
     return result;
 }
 
@@ -219,8 +198,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    Silent silent;
-    setMessageSink(&silent);
+    SilentMessages silent;
 
     PulseServer pulse;
     if (!pulse.isRunning()) {
@@ -271,6 +249,5 @@ int main(int argc, char** argv) {
         std::printf(", mpv %lld ms, ratio tolvane/mpv %.2f", static_cast<long long>(m),
                     double(t) / double(m));
     std::printf("\n");
-    setMessageSink(nullptr);
     return 0;
 }

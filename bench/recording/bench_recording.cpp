@@ -9,6 +9,7 @@
 // Runs on the engine's null output, which keeps real time like a sound card.
 
 #include "AudioSamples.h"
+#include "BenchPlayer.h"
 #include "StreamServer.h"
 #include "app/Application.h"
 #include "app/StationListView.h"
@@ -35,14 +36,6 @@ using namespace tolvane;
 using namespace tolvane::test;
 
 namespace {
-
-class Silent final : public MessageSink {
-public:
-    void show(const Message& m) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
-    }
-    bool confirm(const QString&, const QString&, ConfirmButtons) override { return false; }
-};
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -79,8 +72,7 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    Silent silent;
-    setMessageSink(&silent);
+    bench::SilentMessages silent;
 
     const std::string mp3 = AudioSamples::tone(SampleFormat::Mp3, ToneShape{.seconds = 60});
     StreamServer server;
