@@ -3,6 +3,7 @@
 #include "NowPlaying.h"
 #include "PlayerControls.h"
 #include "StationHeaders.h"
+#include "common/ThreadHandoff.h"
 
 #include <QByteArray>
 #include <QMetaObject>
@@ -86,9 +87,8 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
         std::unique_lock lock(mutex);
         if (closing || gen != generation)
             return std::nullopt;
-        QMetaObject::invokeMethod(
-            window, [self = shared_from_this(), call, gen] { self->runOnWindow(*call, gen); },
-            Qt::QueuedConnection);
+        QueueOnThreadOf(window,
+                        [self = shared_from_this(), call, gen] { self->runOnWindow(*call, gen); });
         changed.wait(lock, [&] {
             return call->state == WindowCall::Done || call->state == WindowCall::Dropped || closing;
         });
