@@ -80,7 +80,9 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
 
     // Runs `action` on the user-interface thread and waits until it has run.
     // std::nullopt when it did not run: the generation is stale or the
-    // opener is closing (then the wait ends at once).
+    // opener is closing (then the wait ends at once). A call the window has
+    // not begun is dropped as soon as a newer generation starts, so a stale
+    // worker never waits for the window; one it has begun is waited for.
     std::optional<bool> onWindow(std::uint64_t gen, std::function<bool()> action) {
         auto call = std::make_shared<WindowCall>();
         call->action = std::move(action);
@@ -90,7 +92,8 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
         QueueOnThreadOf(window,
                         [self = shared_from_this(), call, gen] { self->runOnWindow(*call, gen); });
         changed.wait(lock, [&] {
-            return call->state == WindowCall::Done || call->state == WindowCall::Dropped || closing;
+            return call->state == WindowCall::Done || call->state == WindowCall::Dropped ||
+                   closing || (call->state == WindowCall::Pending && gen != generation);
         });
         if (call->state == WindowCall::Done)
             return call->result;
