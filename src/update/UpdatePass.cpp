@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <set>
+
 namespace tolvane::update {
 
 Manifest readManifest(const IniDocument& manifest) {
@@ -16,7 +18,22 @@ Manifest readManifest(const IniDocument& manifest) {
     if (m.extraCount.isEmpty())
         return m;
     const int n = StrToInt(m.extraCount);
-    for (int i = 0; n > 0 && i <= n; ++i) {
+    if (n <= 0)
+        return m;
+    // Only "file0" to "fileN" sections that the manifest holds can add to
+    // the lists, so the count is walked through them rather than number by
+    // number: a count of two thousand million must not keep the pass busy.
+    std::set<int> numbers;
+    for (const QString& name : manifest.sectionNames()) {
+        const QString folded = foldCase(name);
+        if (!folded.startsWith(QLatin1String("file")))
+            continue;
+        bool ok = false;
+        const int i = folded.sliced(4).toInt(&ok);
+        if (ok && i >= 0 && i <= n && QStringLiteral("file%1").arg(i) == folded)
+            numbers.insert(i);
+    }
+    for (const int i : numbers) {
         const QString section = QStringLiteral("file%1").arg(i);
         const QStringList fromTo =
             manifest.values(section, {QStringLiteral("from"), QStringLiteral("to")});

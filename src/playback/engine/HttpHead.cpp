@@ -2,6 +2,7 @@
 
 #include "Text.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace tolvane::engine {
@@ -74,11 +75,23 @@ std::string ResponseHead::tagBlock() const {
     return block;
 }
 
-HeaderCollector::Result HeaderCollector::addLine(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.remove_suffix(1);
-    if (line.size() > kMaxLineLength)
+HeaderCollector::Result HeaderCollector::addLine(std::string_view raw) {
+    while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r'))
+        raw.remove_suffix(1);
+    if (raw.size() > kMaxLineLength)
         return Result::TooLarge;
+    // A NUL, CR or LF inside a line becomes a blank, as HTTP asks of a
+    // recipient: the tag block separates lines with NULs, so a NUL kept here
+    // would cut a line short or pass on a line the server never sent.
+    std::string cleaned;
+    if (raw.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
+        cleaned.assign(raw);
+        std::replace_if(
+            cleaned.begin(), cleaned.end(),
+            [](char c) { return c == '\0' || c == '\r' || c == '\n'; }, ' ');
+        raw = cleaned;
+    }
+    const std::string_view line = raw;
     // A status line starts a head only between heads; inside one it is an
     // ordinary line and counts against the same limits.
     const bool statusLine = line.starts_with("HTTP/") || line.starts_with("ICY ");
