@@ -4,7 +4,7 @@
 #   make test   ... and run the whole test suite through CTest
 #   make install [PREFIX=/usr/local] [DESTDIR=...]   install for every user
 #   make package   build a Debian package in build/package/
-#   make fuzz [FUZZ_RUNS=n] [FUZZ_TARGETS="inifile hls"]   fuzz the parsers (clang)
+#   make fuzz [FUZZ_RUNS=n] [FUZZ_SECONDS=s] [FUZZ_TARGETS="inifile hls"]   fuzz the parsers
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 FUZZ_DIR  ?= build-fuzz
@@ -48,12 +48,13 @@ test-asan: deps
 # fuzz targets and the parsers are built here; what a run finds goes into
 # tests/fuzz/corpus/ as a replay test. Not part of `make test`.
 FUZZ_RUNS ?= 10000000
+FUZZ_SECONDS ?= 0
 FUZZ_TARGETS ?= inifile httphead icy_split playlist hls manifest banners nowplaying picture_reply
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
 	cmake --build $(FUZZ_DIR) -j$(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
-	bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_RUNS) $(FUZZ_TARGETS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_RUNS) $(FUZZ_TARGETS)
 
 format-check: deps
 	clang-format --dry-run --Werror $(SOURCES)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs libFuzzer targets of a fuzzing build one after another (make fuzz).
 #   scripts/fuzz.sh BUILD_DIR RUNS TARGET...
+# FUZZ_SECONDS=n stops each target after n seconds even when RUNS is not
+# reached (0, the default: no limit).
 # Each target starts from its seeds in tests/fuzz/corpus/<name>/ and the
 # inputs earlier runs found (BUILD_DIR/corpus/<name>/, kept out of the
 # repository). A crash, a hang or an input that needs too much memory is
@@ -18,7 +20,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # square of its length.
 max_len() {
     case $1 in
-    icy_split) echo 1024 ;;
+    icy_split) echo 256 ;;
     *) echo 4096 ;;
     esac
 }
@@ -33,7 +35,8 @@ for name in "$@"; do
     mkdir -p "$work"
     echo "== fuzz_$name: $runs runs (log: $log)"
     start=$(date +%s)
-    nice -n 10 "$exe" -runs="$runs" -max_len="$(max_len "$name")" -timeout=10 \
+    nice -n 10 "$exe" -runs="$runs" -max_total_time="${FUZZ_SECONDS:-0}" \
+        -max_len="$(max_len "$name")" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$seeds/" \
         "$work" "$seeds" >"$log" 2>&1
     status=$?
