@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace tolvane::engine {
 namespace {
@@ -140,10 +141,16 @@ std::vector<HlsVariant> parseHlsMaster(std::string_view body, std::string_view b
 
 std::optional<HlsVariant> nearestVariant(const std::vector<HlsVariant>& variants,
                                          long bitsPerSecond) {
+    // The distance in the unsigned type: a bandwidth as large or as negative
+    // as a playlist may write cannot overflow it.
+    const auto distance = [bitsPerSecond](long bandwidth) {
+        const auto a = static_cast<unsigned long>(bandwidth);
+        const auto b = static_cast<unsigned long>(bitsPerSecond);
+        return bandwidth > bitsPerSecond ? a - b : b - a;
+    };
     const HlsVariant* best = nullptr;
     for (const HlsVariant& v : variants) {
-        if (!best ||
-            std::labs(v.bandwidth - bitsPerSecond) < std::labs(best->bandwidth - bitsPerSecond))
+        if (!best || distance(v.bandwidth) < distance(best->bandwidth))
             best = &v;
     }
     if (!best)
@@ -188,6 +195,9 @@ std::optional<HlsMediaPlaylist> parseHlsMedia(std::string_view body, std::string
         } else if (line.front() != '#') {
             if (auto url = entryUrl(line, baseUrl))
                 playlist.segments.push_back({*url, pending, sequence});
+            // No segment can follow the largest number in order.
+            if (sequence == std::numeric_limits<std::int64_t>::max())
+                break;
             ++sequence;
             pending = 0;
         }
