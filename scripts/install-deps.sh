@@ -13,7 +13,7 @@ PACKAGES=(
   libpulse-dev
   lame
   icecast2 ffmpeg pulseaudio pulseaudio-utils
-  xvfb xauth x11-apps imagemagick trayer
+  xvfb xauth x11-apps imagemagick trayer xdotool
   fonts-dejavu-core
   curl ca-certificates procps
   clang-format clang-tidy
