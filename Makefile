@@ -49,7 +49,8 @@ test-asan: deps
 # tests/fuzz/corpus/ as a replay test. Not part of `make test`.
 FUZZ_RUNS ?= 10000000
 FUZZ_SECONDS ?= 0
-FUZZ_TARGETS ?= inifile httphead icy_split playlist hls manifest banners nowplaying picture_reply
+FUZZ_TARGETS ?= inifile httphead icy_split playlist hls manifest banners nowplaying picture_reply \
+  catalog_listing
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14

@@ -431,12 +431,11 @@ QVector<StationRow> StationListing::rows(const Filter& filter) const {
     return rows;
 }
 
-// The list fill over a station file's text.
-QVector<StationRow> listText(const QString& text, const Filter& filter) {
+} // namespace
+
+QVector<StationRow> listStationText(const QString& text, const Filter& filter) {
     return StationListing(text).rows(filter);
 }
-
-} // namespace
 
 std::optional<QString> stationNameFromHeader(const QString& line) {
     if (const std::optional<QStringView> name = nameFromHeader(line))
@@ -509,7 +508,7 @@ LoadResult loadPlaylist(const Filter& filter, const Notify& notify) {
     replaceWorkingCatalog(ProgramPath(WorkingCatalogFile), working.bytes);
     working.bytes.clear();
     // The working catalog in memory is exactly what temp.dat now holds.
-    return {sortListedRows(listText(working.text, filter))};
+    return {sortListedRows(listStationText(working.text, filter))};
 }
 
 LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
@@ -519,7 +518,7 @@ LoadResult loadFavorites(const Filter& filter, const Notify& notify) {
         text = readText(path);
     else
         notifyUser(notify, NoFavoritesText);
-    return {sortListedRows(listText(text, filter))};
+    return {sortListedRows(listStationText(text, filter))};
 }
 
 std::optional<std::pair<QStringList, QStringList>> readFilterLists() {

@@ -70,6 +70,13 @@ struct Filter {
 // nullopt when the line does not start with "[".
 std::optional<QString> stationNameFromHeader(const QString& line);
 
+// The list fill over a station file's text, before sorting: a row for each
+// line starting with "[", in file order, named as stationNameFromHeader
+// names it, with the bitrate and genre of the first section of that name
+// (letter case ignored, as IniFile reads), kept when the section's language
+// and genre pass the filter. A text of fewer than two lines lists nothing.
+QVector<StationRow> listStationText(const QString& text, const Filter& filter);
+
 // The sorting step: fewer than two rows come back unchanged. Otherwise the
 // names are sorted by a case-insensitive collation for the user's locale
 // (QLocale()), one name of each group the collation finds equal is kept (the
