@@ -129,6 +129,11 @@ void WriteFileAtomically(const QString& absolutePath, const QByteArray& bytes, S
     // what gets replaced.
     const QFileInfo info(absolutePath);
     const QString target = info.isSymLink() ? info.symLinkTarget() : absolutePath;
+    // A file made read-only is refused, as writing it in place would be:
+    // the rename would otherwise replace it all the same.
+    if (::access(QFile::encodeName(target).constData(), F_OK) == 0 &&
+        ::access(QFile::encodeName(target).constData(), W_OK) != 0)
+        throw IniWriteError(absolutePath);
 
     // The new content goes to a temporary file beside the target, which
     // takes the target's name only once it is whole (and, for files that

@@ -210,6 +210,10 @@ void IniFileTest::write_failureRaisesErrorAndLeavesFileUntouched() {
         QCOMPARE(folder.read("ro/s.dat"), QByteArray("[r]\nk=v\n"));
         QFile::setPermissions(folder.file("ro"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                      QFileDevice::ExeOwner);
+        // A read-only file in a writable folder is not replaced either.
+        QFile::setPermissions(folder.file("ro/s.dat"), QFileDevice::ReadOwner);
+        QVERIFY_THROWS_EXCEPTION(IniWriteError, ro.WriteString("r", "k", "changed"));
+        QCOMPARE(folder.read("ro/s.dat"), QByteArray("[r]\nk=v\n"));
     }
 }
 
