@@ -43,6 +43,10 @@ for name in "$@"; do
     seconds=$(($(date +%s) - start))
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    # libFuzzer's own rate reads 0 for runs shorter than a second.
+    if [ "${rate:-0}" = 0 ] && [ -n "$execs" ] && [ "$seconds" -gt 0 ]; then
+        rate=$((execs / seconds))
+    fi
     result=ok
     if [ "$status" -ne 0 ]; then
         result="FOUND (exit $status): $(grep -m1 -o "Test unit written to .*" "$log")"
