@@ -78,6 +78,8 @@ template <typename F> void forEachLine(QStringView text, F f) {
 // line break never merges with the next file. Line breaks are single bytes
 // in UTF-8 and in Latin-1 alike.
 void appendCatalogLines(QByteArray& out, QByteArrayView bytes) {
+    if (bytes.isEmpty())
+        return; // an empty file adds no line (and has no data to search)
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
     // Each line grows by at most one byte (LF to CR LF), the last by two.
