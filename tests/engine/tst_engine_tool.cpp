@@ -115,6 +115,11 @@ private slots:
         if (withoutFfmpeg) {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert("LD_PRELOAD", QStringLiteral(WITHOUT_FFMPEG_PATH));
+            // In a sanitizer build the shim is preloaded ahead of the
+            // sanitizer's runtime, which it would otherwise refuse.
+            const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
+            env.insert("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") +
+                                           QStringLiteral("verify_asan_link_order=0"));
             player.setProcessEnvironment(env);
         }
         player.start(QStringLiteral(TOLVANE_PLAY_PATH), {"--null", url});

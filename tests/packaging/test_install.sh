@@ -42,12 +42,14 @@ needed "$prefix/share/tolvane/libtolvane-webview.so" | grep -q '^libQt6WebEngine
     fail "the web view module does not link the browser engine"
 ldd "$prefix/share/tolvane/libtolvane-webview.so" | grep -q 'not found' &&
     fail "the web view module's libraries are missing: $(ldd "$prefix/share/tolvane/libtolvane-webview.so")"
+# Read whole before searching: grep -q ending early would cut readelf off.
+symbols=$(readelf --dyn-syms -W "$prefix/share/tolvane/libtolvane-webview.so")
 for entry in interface create load; do
-    readelf --dyn-syms -W "$prefix/share/tolvane/libtolvane-webview.so" | grep -q " tolvane_webview_$entry\$" ||
+    grep -q " tolvane_webview_$entry\$" <<<"$symbols" ||
         fail "the web view module lacks tolvane_webview_$entry"
 done
 # The name the player looks for (a UTF-16 string in the program).
-strings -e l "$prefix/share/tolvane/tolvane" | grep -qxF libtolvane-webview.so ||
+grep -qxF libtolvane-webview.so <<<"$(strings -e l "$prefix/share/tolvane/tolvane")" ||
     fail "the player looks for another module"
 desktop-file-validate "$prefix/share/applications/org.tolvane.Tolvane.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/org.tolvane.Tolvane.metainfo.xml" >/dev/null ||

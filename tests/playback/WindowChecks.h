@@ -3,6 +3,8 @@
 // window takes to answer a user's command while something else goes on, and
 // what the process holds in threads and descriptors.
 
+#include "common/ThreadHandoff.h"
+
 #include <QAbstractSlider>
 #include <QCoreApplication>
 #include <QDir>
@@ -91,10 +93,14 @@ private:
             clock.start();
             const Qt::Key key = down ? Qt::Key_Down : Qt::Key_Up;
             down = !down;
-            QCoreApplication::postEvent(slider_,
-                                        new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
-            QCoreApplication::postEvent(slider_,
-                                        new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier));
+            // The key is pressed from the window's event loop: when the loop
+            // is stuck, no answer comes.
+            QueueOnThreadOf(slider_, [slider = slider_, key] {
+                QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+                QCoreApplication::sendEvent(slider, &press);
+                QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+                QCoreApplication::sendEvent(slider, &release);
+            });
             const bool answered =
                 answered_.wait_for(lock, AnswerTimeout, [&] { return answers_ != before; });
             ++samples_;
