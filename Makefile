@@ -8,10 +8,11 @@
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 FUZZ_DIR  ?= build-fuzz
+TSAN_DIR  ?= build-tsan
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build layout run test test-asan fuzz format-check tidy install package clean
+.PHONY: all deps build layout run test test-asan test-tsan fuzz format-check tidy install package clean
 
 # Every C++ file of the project as clang-format leaves it.
 SOURCES = $(shell git ls-files '*.cpp' '*.h')
@@ -34,14 +35,26 @@ run: layout
 test: format-check layout
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS) --timeout 600
 	$(MAKE) test-asan
+	$(MAKE) test-tsan
 
-# The engine, the stream opener and the common helpers again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# with leak detection.
 test-asan: deps
-	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON
-	# Only the executables of the tests labelled "asan" are built here.
-	cmake --build $(ASAN_DIR) -j$(JOBS) --target $$(cd $(ASAN_DIR) && ctest -N -L asan | sed -n 's/^ *Test *#[0-9]*: //p')
-	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -L asan --timeout 900
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON -DTOLVANE_BUILD_BENCH=OFF
+	cmake --build $(ASAN_DIR) -j$(JOBS)
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j$(JOBS) --timeout 900
+
+# The threaded parts (the engine, the stream opener, the recorder and the
+# online services) under ThreadSanitizer. Only the executables of the tests
+# labelled "tsan" are built.
+test-tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=thread -DTOLVANE_BUILD_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j$(JOBS) --target $$(cd $(TSAN_DIR) && ctest -N -L tsan | sed -n 's/^ *Test *#[0-9]*: //p')
+	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ctest --output-on-failure -j$(JOBS) -L tsan --timeout 900
 
 # The parsers of outside input under libFuzzer (clang-14, AddressSanitizer,
 # UndefinedBehaviorSanitizer), one target after another on one core. Only the
@@ -72,4 +85,4 @@ package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)
