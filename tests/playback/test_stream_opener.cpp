@@ -6,10 +6,10 @@
 #include "TlsProxy.h"
 #include "online/TForm6.h"
 
+#include <QDeadlineTimer>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QDeadlineTimer>
 #include <QThread>
 #include <QtTest>
 
