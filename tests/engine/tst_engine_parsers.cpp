@@ -10,8 +10,14 @@
 #include "Playlist.h"
 #include "Text.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <clocale>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <thread>
@@ -445,6 +451,34 @@ private slots:
         QCOMPARE(got, segments);
         QCOMPARE(media->endList, endList);
         QCOMPARE(media->unsupported, unsupported);
+    }
+
+    // A user's locale with a decimal comma must not change what a playlist
+    // says: segments of 5.96 s stay 5.96 s. The locale is built here from
+    // the system's sources (none but C is installed on a build machine).
+    void hls_segmentSeconds_areTheSameInADecimalCommaLocale() {
+        QTemporaryDir locales;
+        QProcess localedef;
+        localedef.start(QStringLiteral("localedef"),
+                        {"-i", "de_DE", "-f", "UTF-8", locales.filePath("de_DE.UTF-8")});
+        if (!localedef.waitForFinished(60000) ||
+            !QFileInfo::exists(locales.filePath("de_DE.UTF-8")))
+            QSKIP("localedef cannot build de_DE.UTF-8 here");
+        qputenv("LOCPATH", QFile::encodeName(locales.path()));
+        const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+        const bool set = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+        const double asTheLocaleReadsIt = std::strtod("5.96", nullptr);
+        const auto media = parseHlsMedia("#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:5.96,\na.aac\n"
+                                         "#EXTINF:6.5,Title\nb.aac\n",
+                                         "http://h/radio/list.m3u8");
+        std::setlocale(LC_NUMERIC, previous.c_str());
+        qunsetenv("LOCPATH");
+        if (!set || asTheLocaleReadsIt == 5.96)
+            QSKIP("the decimal-comma locale did not take effect");
+        QVERIFY(media.has_value());
+        QCOMPARE(media->segments.size(), std::size_t(2));
+        QCOMPARE(media->segments[0].seconds, 5.96);
+        QCOMPARE(media->segments[1].seconds, 6.5);
     }
 
     void hls_masterChoosesTheVariantNearest128k() {

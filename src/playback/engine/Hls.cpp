@@ -51,11 +51,10 @@ template <typename T> std::optional<T> number(std::string_view text) {
 
 // Seconds as "#EXTINF" and "#EXT-X-TARGETDURATION" give them ("9.96", "10").
 std::optional<double> seconds(std::string_view text) {
-    text = trim(text.substr(0, text.find(',')));
-    const std::string copy(text.substr(0, 32));
-    char* end = nullptr;
-    const double value = std::strtod(copy.c_str(), &end);
-    if (end == copy.c_str() || !std::isfinite(value) || value < 0 || value > 24 * 3600)
+    // from_chars reads "9.96" alike in every locale; strtod would follow the
+    // user's decimal comma and read 9.
+    const std::optional<double> value = number<double>(text.substr(0, text.find(',')));
+    if (!value || !std::isfinite(*value) || *value < 0 || *value > 24 * 3600)
         return std::nullopt;
     return value;
 }
