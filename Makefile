@@ -38,23 +38,20 @@ test: format-check layout
 	$(MAKE) test-tsan
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# with leak detection. Line tables only (-g1): the reports name file and line,
-# and the build takes less time.
+# with leak detection.
 test-asan: deps
-	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON -DTOLVANE_BUILD_BENCH=OFF \
-	  -DCMAKE_CXX_FLAGS_DEBUG=-g1
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON -DTOLVANE_BUILD_BENCH=OFF
 	cmake --build $(ASAN_DIR) -j$(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 900
 
-# The threaded parts (the engine, the stream opener, the fault matrix, the
-# recorder and the online services) under ThreadSanitizer, at -O1 with line
-# tables. Only the executables of the tests labelled "tsan" are built.
+# The threaded parts (the engine, the stream opener, the recorder and the
+# online services) under ThreadSanitizer. Only the executables of the tests
+# labelled "tsan" are built.
 test-tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=thread -DTOLVANE_BUILD_BENCH=OFF \
-	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_SANITIZE=thread -DTOLVANE_BUILD_BENCH=OFF
 	cmake --build $(TSAN_DIR) -j$(JOBS) --target $$(cd $(TSAN_DIR) && ctest -N -L tsan | sed -n 's/^ *Test *#[0-9]*: //p')
 	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j$(JOBS) -L tsan --timeout 900
