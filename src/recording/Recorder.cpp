@@ -18,6 +18,12 @@ QString nativePath(const QString& path) {
     return QDir::toNativeSeparators(QDir::cleanPath(path));
 }
 
+// Removes `path` when it is an empty file; true when it did.
+bool removeIfEmpty(const QString& path) {
+    const QFileInfo info(path);
+    return info.isFile() && info.size() == 0 && QFile::remove(path);
+}
+
 } // namespace
 
 QString Recorder::defaultRoot() {
@@ -62,8 +68,7 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     // recording an earlier session could not file (the player was killed,
     // or the disk refused it). It is kept under a name of its own first.
     // An empty one holds nothing to keep (the encoder never wrote a frame).
-    if (QFileInfo(temporaryFile()).isFile() && QFileInfo(temporaryFile()).size() == 0)
-        QFile::remove(temporaryFile());
+    removeIfEmpty(temporaryFile());
     if (QFileInfo::exists(temporaryFile())) {
         const Filing kept = fileRecording(temporaryFile(), RecoveredName, {defaultRoot()});
         if (!kept.filed) {
@@ -101,10 +106,8 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
         return result;
     // An encoder that ended before its first frame leaves an empty file: no
     // recording to file.
-    if (QFileInfo(temporaryFile()).isFile() && QFileInfo(temporaryFile()).size() == 0) {
-        QFile::remove(temporaryFile());
+    if (removeIfEmpty(temporaryFile()))
         return result;
-    }
     result.recorded = true;
 
     QStringList folders{stationFolder(recordingFolder, station)};
