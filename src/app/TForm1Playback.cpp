@@ -17,6 +17,7 @@
 #include "playback/NowPlaying.h"
 #include "playback/PlayerControls.h"
 #include "playback/StationHeaders.h"
+#include "playback/StreamFacts.h"
 #include "playback/StreamOpener.h"
 #include "playback/engine/Engine.h"
 #include "playback/mixer/MixerThread.h"
@@ -102,6 +103,13 @@ void TForm1::startPlayback() {
         if (field->text().isEmpty())
             field->setText(playback::dialogBitrateText(bitrate));
     };
+    // What a test from the Add-station window found, read here on this
+    // thread once the stream plays.
+    actions.playing = [this](engine::HSTREAM handle) {
+        engine::StreamInfo info;
+        if (forms_ && forms_->Form2 && engine_.StreamGetInfo(handle, &info))
+            forms_->Form2->showTestFindings(TestStreamUrl(), playback::streamFactsText(info));
+    };
     playback_->opener =
         std::make_unique<playback::StreamOpener>(engine_, CurrentStream, this, std::move(actions));
 }
@@ -151,6 +159,8 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
         break;
     case 1:
         showText(Label4, playback::notPlayingText(static_cast<int>(number)));
+        if (forms_ && forms_->Form2)
+            forms_->Form2->showTestFindings(TestStreamUrl(), Label4->text());
         // Emptying the title at status 0 restarted the clock when a title
         // was shown; nothing plays now, so it stops at 00:00:00.
         invoke(QStringLiteral("Button12"));

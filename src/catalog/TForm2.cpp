@@ -1,5 +1,6 @@
 #include "TForm2.h"
 
+#include "app/Accessibility.h"
 #include "app/TForm1.h"
 #include "app/WindowParts.h"
 #include "catalog/StationEdits.h"
@@ -73,15 +74,23 @@ TForm2::TForm2(TForm1* mainWindow) : QWidget(nullptr, Qt::Window), main_(mainWin
     Edit1 = named(new QLineEdit(Panel1), "Edit1");
     Edit1->setMinimumWidth(240);
     addRow(upper, 2, sLabel2, Edit1);
+    TestFindings = caption("TestFindings", QString(), Panel1);
+    // The text comes from the stream's server: never read as markup.
+    TestFindings->setTextFormat(Qt::PlainText);
+    TestFindings->setWordWrap(true);
+    TestFindings->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    TestFindings->setFocusPolicy(Qt::NoFocus); // a tab stop only while it says something
+    describeChangingLabel(TestFindings, QStringLiteral("What the stream test found"));
+    upper->addWidget(TestFindings, 3, 1);
     sLabel3 = caption("sLabel3", QStringLiteral("Bitrate:"), Panel1);
     Edit4 = named(new QLineEdit(Panel1), "Edit4");
     Edit4->setReadOnly(true);
-    addRow(upper, 3, sLabel3, Edit4);
+    addRow(upper, 4, sLabel3, Edit4);
     Edit4->hide();
     Label7 = caption("Label7", QString(), Panel1);
     // Read by its text (no fixed name), which changes as the test buffers.
     Label7->setAccessibleDescription(QStringLiteral("Buffering progress of the stream test"));
-    upper->addWidget(Label7, 4, 0, 1, 2);
+    upper->addWidget(Label7, 5, 0, 1, 2);
     sBitBtn1 =
         standardButton("sBitBtn1", QStringLiteral("Test Streaming"), QStyle::SP_MediaPlay, Panel1);
     sBitBtn2 =
@@ -90,7 +99,7 @@ TForm2::TForm2(TForm1* mainWindow) : QWidget(nullptr, Qt::Window), main_(mainWin
     testRow->addStretch();
     testRow->addWidget(sBitBtn1);
     testRow->addWidget(sBitBtn2);
-    upper->addLayout(testRow, 5, 0, 1, 2);
+    upper->addLayout(testRow, 6, 0, 1, 2);
     column->addWidget(Panel1);
 
     // Lower panel: the station's data.
@@ -120,6 +129,8 @@ TForm2::TForm2(TForm1* mainWindow) : QWidget(nullptr, Qt::Window), main_(mainWin
     column->addWidget(Panel2);
 
     connect(Edit4, &QLineEdit::textChanged, this, [this] { sEdit1Change(); });
+    // Findings belong to the URL that was tested.
+    connect(Edit1, &QLineEdit::textChanged, this, [this] { clearTestFindings(); });
     auto guarded = [](auto handler) { return [handler] { runGuarded(handler); }; };
     connect(sBitBtn1, &QPushButton::clicked, this, guarded([this] { sBitBtn1Click(); }));
     connect(sBitBtn3, &QPushButton::clicked, this, guarded([this] { sBitBtn3Click(); }));
@@ -140,6 +151,7 @@ void TForm2::closeEvent(QCloseEvent* event) {
 
 void TForm2::FormShow() {
     Edit1->clear();
+    clearTestFindings();
     if (main_)
         main_->stopClick();
     Edit4->hide();
@@ -161,6 +173,7 @@ void TForm2::sBitBtn1Click() {
     if (!main_)
         return;
     main_->Edit8->clear();
+    clearTestFindings();
     if (Edit1->text().isEmpty()) {
         ShowMessage(catalog::TestUrlEmptyText);
         return;
@@ -196,6 +209,18 @@ void TForm2::sBitBtn3Click() {
 
 void TForm2::sBitBtn2Click() {
     close();
+}
+
+void TForm2::showTestFindings(const QString& testedUrl, const QString& text) {
+    if (testedUrl.isEmpty() || testedUrl != Edit1->text())
+        return;
+    showText(TestFindings, text);
+    TestFindings->setFocusPolicy(text.isEmpty() ? Qt::NoFocus : Qt::StrongFocus);
+}
+
+void TForm2::clearTestFindings() {
+    showText(TestFindings, QString());
+    TestFindings->setFocusPolicy(Qt::NoFocus);
 }
 
 void TForm2::FormClose() {

@@ -2,7 +2,8 @@
 // "Add Radio Station": a stream URL to test through the main window's stream
 // opener, and the station's data to save as one of the user's own stations.
 // While it is open the main window is hidden. The stream opener writes the
-// test's buffering progress into Label7 and the stream's bitrate into Edit4.
+// test's buffering progress into Label7 and the stream's bitrate into Edit4;
+// once the tested stream plays (or fails), TestFindings says what it found.
 
 #include <QWidget>
 
@@ -29,6 +30,10 @@ public:
     QLabel* sLabel1 = nullptr;   // what to do
     QLabel* sLabel2 = nullptr;
     QLineEdit* Edit1 = nullptr; // stream URL
+    // What the last test found: codec, bitrate, sample rate, channels,
+    // titles, the address that plays; or what failed. Selectable, and read
+    // by its text.
+    QLabel* TestFindings = nullptr;
     QLabel* sLabel3 = nullptr;
     QLineEdit* Edit4 = nullptr;      // bitrate, hidden until its text changes
     QLabel* Label7 = nullptr;        // buffering progress of the test
@@ -55,11 +60,18 @@ public:
     void sEdit1Change();  // the bitrate field becomes visible when it changes
     void FormClose();
 
+    // Shows `text` as the findings of a test of `testedUrl`, unless the URL
+    // field no longer holds that URL (it was edited meanwhile) or nothing is
+    // being tested.
+    void showTestFindings(const QString& testedUrl, const QString& text);
+
 protected:
     void showEvent(class QShowEvent* event) override;
     void closeEvent(class QCloseEvent* event) override;
 
 private:
+    void clearTestFindings();
+
     TForm1* main_;
 };
 

@@ -416,6 +416,15 @@ void StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::ui
     engine.ChannelSetSync(handle, engine::SYNC_META, 0, &metadataProc, tokenValue(token));
     if (!whileCurrent(gen, [&] { engine.ChannelPlay(handle, false); }))
         return abandon();
+
+    // Beyond the steps: the window hears that the stream plays (dropped
+    // once a newer opening has begun).
+    if (actions.playing) {
+        onWindow(gen, [this, handle] {
+            actions.playing(handle);
+            return true;
+        });
+    }
 }
 
 // --- The opener -------------------------------------------------------------

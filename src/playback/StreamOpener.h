@@ -48,6 +48,9 @@ struct WindowActions {
     std::function<void(int code, qint64 number, const QString& text)> status;
     // The Add-station dialog's bitrate field.
     std::function<void(const QString& text)> dialogBitrate;
+    // The stream plays (after ChannelPlay): the window may look at what it
+    // turned out to be. Optional.
+    std::function<void(engine::HSTREAM handle)> playing;
 };
 
 class StreamOpener {

@@ -3,13 +3,17 @@
 // the files left alone when something is refused.
 
 #include "../playback/PlaybackFixture.h"
+#include "TlsProxy.h"
 #include "catalog/StationEdits.h"
 #include "catalog/TForm3.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -61,6 +65,8 @@ private slots:
     void clipboard_offersOnlyListedExtensions();
     void addStation_checksInOrderThenWritesRecordKeyByKey();
     void addStation_testStreaming_fillsBitrateFromLoopbackStream();
+    void addStation_testStreaming_saysWhatItFound_data();
+    void addStation_testStreaming_saysWhatItFound();
     void removeWindow_listsFileAndErasesOnlyTheChosenSection();
 };
 
@@ -262,6 +268,146 @@ void StationWindowsTest::addStation_testStreaming_fillsBitrateFromLoopbackStream
     QVERIFY(f.form().isVisible());
     QVERIFY(f.form().TestStreamUrl().isEmpty());
     QVERIFY(f.playing(f.form().CurrentStream));
+    QVERIFY(f.workersDone());
+    f.timedQuit();
+}
+
+void StationWindowsTest::addStation_testStreaming_saysWhatItFound_data() {
+    QTest::addColumn<int>("format"); // SampleFormat
+    QTest::addColumn<int>("sampleRate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("encodedKbps");
+    QTest::addColumn<bool>("tagged"); // Ogg comments carry a title
+    QTest::addColumn<QString>("contentType");
+    QTest::addColumn<QString>("icyBr"); // empty: no icy-br header
+    QTest::addColumn<int>("metaint");   // 0: no icy-metaint
+    QTest::addColumn<QString>("way");   // how the test reaches the stream
+    // {url}: the address that plays; {measured}: a measured rate.
+    QTest::addColumn<QString>("expected");
+
+    const int mp3 = int(SampleFormat::Mp3);
+    const QString mpeg = QStringLiteral("audio/mpeg");
+    const QString mp3Found =
+        QStringLiteral("MP3 · 128 kbit/s · 44.1 kHz · stereo · titles in stream · {url}");
+    QTest::newRow("MP3 over ICY") << mp3 << 44100 << 2 << 128 << false << mpeg << "128" << 8192
+                                  << "direct" << mp3Found + " (not encrypted)";
+    QTest::newRow("MP3, rate from its frames")
+        << mp3 << 22050 << 1 << 64 << false << mpeg << "" << 0 << "direct"
+        << "MP3 · 64 kbit/s · 22.05 kHz · mono · no titles in stream · {url} (not encrypted)";
+    QTest::newRow("AAC") << int(SampleFormat::Aac) << 44100 << 2 << 128 << false << "audio/aac"
+                         << "96" << 8192 << "direct"
+                         << "AAC · 96 kbit/s · 44.1 kHz · stereo · titles in stream · {url} "
+                            "(not encrypted)";
+    QTest::newRow("WMA") << int(SampleFormat::Wma) << 44100 << 2 << 128 << false << "video/x-ms-asf"
+                         << "128" << 0 << "direct"
+                         << "WMA · 128 kbit/s · 44.1 kHz · stereo · no titles in stream · {url} "
+                            "(not encrypted)";
+    QTest::newRow("Ogg Vorbis, titles in its comments")
+        << int(SampleFormat::Vorbis) << 44100 << 2 << 128 << true << "application/ogg"
+        << "128" << 0 << "direct"
+        << "Ogg Vorbis · 128 kbit/s · 44.1 kHz · stereo · titles in stream · {url} (not "
+           "encrypted)";
+    QTest::newRow("Ogg Opus, rate measured")
+        << int(SampleFormat::Opus) << 44100 << 2 << 64 << false << "audio/ogg"
+        << "" << 0 << "direct"
+        << "Ogg Opus · about {measured} kbit/s (measured) · 48 kHz · stereo · no titles in "
+           "stream · {url} (not encrypted)";
+    QTest::newRow("playlist, redirect, stream")
+        << mp3 << 44100 << 2 << 128 << false << mpeg << "128" << 8192 << "playlist"
+        << mp3Found + " (not encrypted)";
+    QTest::newRow("https") << mp3 << 44100 << 2 << 128 << false << mpeg << "128" << 8192 << "https"
+                           << mp3Found + " (encrypted)";
+    QTest::newRow("refused") << mp3 << 44100 << 2 << 128 << false << mpeg << "128" << 8192
+                             << "refused"
+                             << "not playing";
+}
+
+void StationWindowsTest::addStation_testStreaming_saysWhatItFound() {
+    QFETCH(int, format);
+    QFETCH(int, sampleRate);
+    QFETCH(int, channels);
+    QFETCH(int, encodedKbps);
+    QFETCH(bool, tagged);
+    QFETCH(QString, contentType);
+    QFETCH(QString, icyBr);
+    QFETCH(int, metaint);
+    QFETCH(QString, way);
+    QFETCH(QString, expected);
+
+    PlaybackFixture f;
+    QVERIFY(f.startPlayer({{"Jazz FM", "/jazz"}}));
+    ToneShape shape;
+    shape.sampleRate = sampleRate;
+    shape.channels = channels;
+    const std::string file =
+        AudioSamples::tone(SampleFormat(format), shape, encodedKbps,
+                           tagged ? "Loopback Artist" : "", tagged ? "Loopback Song" : "");
+    QVERIFY2(!file.empty(), AudioSamples::lastError().c_str());
+    StreamRoute route = StreamRoute::audio(file, true, metaint);
+    route.contentType = contentType.toStdString();
+    route.bitrate = icyBr.toStdString();
+    f.server.setRoute("/station", route);
+
+    QString tested = f.url("/station");
+    QString plays = tested;
+    QTemporaryDir certificateDir;
+    TlsProxy tls;
+    if (way == QLatin1String("playlist")) {
+        f.server.setRoute("/list.pls",
+                          StreamRoute::playlist("[playlist]\nNumberOfEntries=1\nFile1=" +
+                                                f.server.url("/moved") + "\n"));
+        f.server.setRoute("/moved", StreamRoute::redirect(f.server.url("/station")));
+        tested = f.url("/list.pls");
+    } else if (way == QLatin1String("https")) {
+        std::string error;
+        const auto certificates =
+            TestCertificates::make(certificateDir.path().toStdString(), &error);
+        QVERIFY2(certificates, error.c_str());
+        QVERIFY(tls.start(*certificates, f.server.port()));
+        QVERIFY(f.engine().SetConfigPtr(engine::CONFIG_NET_CAFILE, certificates->caFile.c_str()));
+        tested = plays = QString::fromStdString(tls.url("/station"));
+    } else if (way == QLatin1String("refused")) {
+        tested = QStringLiteral("http://127.0.0.1:%1/station").arg(refusingPort());
+    }
+
+    TForm2* w = f.app->forms().Form2;
+    QLabel* found = w->TestFindings;
+    f.form().invoke("Button6");
+    w->Edit1->setText(tested);
+    w->sBitBtn1->click();
+    QVERIFY(waitFor([&] { return !found->text().isEmpty(); }, 15000));
+    const QString text = found->text();
+
+    QString pattern = QRegularExpression::escape(expected);
+    pattern.replace(QRegularExpression::escape(QStringLiteral("{url}")),
+                    QRegularExpression::escape(plays));
+    pattern.replace(QRegularExpression::escape(QStringLiteral("{measured}")),
+                    QStringLiteral("[1-9][0-9]*"));
+    QVERIFY2(
+        QRegularExpression(QLatin1Char('^') + pattern + QLatin1Char('$')).match(text).hasMatch(),
+        qPrintable(text));
+    if (way == QLatin1String("refused")) {
+        QCOMPARE(text, f.form().Label4->text());
+        QCOMPARE(f.messages.texts(), QStringList{"Service Unavailable   "});
+    } else {
+        QVERIFY(f.playing(f.form().CurrentStream));
+    }
+
+    // Read by its text, and reachable from the keyboard while it says something.
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(found);
+    QVERIFY(reader);
+    QCOMPARE(reader->text(QAccessible::Name), text);
+    QVERIFY(found->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+    QCOMPARE(found->focusPolicy(), Qt::StrongFocus);
+
+    // A new test starts afresh; a changed URL leaves nothing of the old one.
+    w->sBitBtn1->click();
+    QVERIFY(found->text().isEmpty());
+    QVERIFY(reader->text(QAccessible::Name).isEmpty());
+    QVERIFY(waitFor([&] { return !found->text().isEmpty(); }, 15000));
+    w->Edit1->setText(tested + "?other");
+    QVERIFY(found->text().isEmpty());
+    QCOMPARE(found->focusPolicy(), Qt::NoFocus);
     QVERIFY(f.workersDone());
     f.timedQuit();
 }

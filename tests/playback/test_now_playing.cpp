@@ -1,13 +1,18 @@
 // The title a station sends: the StreamTitle arithmetic, the artist and
-// song split for the lyrics window, and the decoding of tag bytes.
+// song split for the lyrics window, and the decoding of tag bytes; and the
+// line that says what a tested stream turned out to be.
 
 #include "playback/NowPlaying.h"
+#include "playback/StreamFacts.h"
 
 #include <QtTest>
+
+Q_DECLARE_METATYPE(tolvane::engine::StreamInfo)
 
 using tolvane::playback::decodeTagText;
 using tolvane::playback::parseStreamTitle;
 using tolvane::playback::splitArtistSong;
+using tolvane::playback::streamFactsText;
 
 class NowPlayingTest : public QObject {
     Q_OBJECT
@@ -18,6 +23,8 @@ private slots:
     void splitArtistSong_splitsAtLastDashKeepingBlanks_data();
     void splitArtistSong_splitsAtLastDashKeepingBlanks();
     void decodeTagText_readsUtf8AndFallsBackToLatin1();
+    void streamFactsText_saysWhatIsKnown_data();
+    void streamFactsText_saysWhatIsKnown();
 };
 
 void NowPlayingTest::parseStreamTitle_takesTextBetweenQuotesBeforeFirstSemicolon_data() {
@@ -108,6 +115,49 @@ void NowPlayingTest::decodeTagText_readsUtf8AndFallsBackToLatin1() {
     // Bytes that are no UTF-8 are ISO-8859-1, as most stations send.
     QCOMPARE(decodeTagText("Caf\xe9"), QString::fromUtf8("Café"));
     QCOMPARE(decodeTagText("\xff\xfe"), QString::fromUtf8("ÿþ"));
+}
+
+// What the loopback streams of the window tests cannot show: formats the
+// test machine cannot encode, and facts the engine does not know.
+void NowPlayingTest::streamFactsText_saysWhatIsKnown_data() {
+    using tolvane::engine::StreamInfo;
+    QTest::addColumn<StreamInfo>("info");
+    QTest::addColumn<QString>("text");
+
+    StreamInfo he;
+    he.codec = "HE-AAC v2";
+    he.container = "ADTS";
+    he.codecKbps = 48; // the station's header wins over the codec's and the measure
+    he.headerKbps = 32;
+    he.measuredKbps = 40;
+    he.sampleRate = 44100;
+    he.channels = 2;
+    he.icyMetadata = true;
+    he.url = "https://host/mount";
+    he.encrypted = true;
+    QTest::newRow("header first")
+        << he
+        << "HE-AAC v2 · 32 kbit/s · 44.1 kHz · stereo · titles in stream · "
+           "https://host/mount (encrypted)";
+    StreamInfo flac;
+    flac.codec = "FLAC";
+    flac.container = "Ogg";
+    flac.measuredKbps = 700;
+    flac.sampleRate = 96000;
+    flac.channels = 6;
+    flac.url = "http://host/" + std::string(200, 'a') + "/end";
+    QTest::newRow("measured, long address")
+        << flac
+        << "Ogg FLAC · about 700 kbit/s (measured) · 96 kHz · 6 channels · no titles in "
+           "stream · http://host/" +
+               QString(47, u'a') + QChar(0x2026) + QString(55, u'a') + "/end (not encrypted)";
+    QTest::newRow("nothing known") << StreamInfo{} << "no titles in stream";
+}
+
+void NowPlayingTest::streamFactsText_saysWhatIsKnown() {
+    QFETCH(tolvane::engine::StreamInfo, info);
+    QFETCH(QString, text);
+    QCOMPARE(streamFactsText(info), text);
 }
 
 QTEST_GUILESS_MAIN(NowPlayingTest)

@@ -8,7 +8,9 @@
 
 #include <mpg123.h>
 
+#include <cctype>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace tolvane::engine {
@@ -183,13 +185,19 @@ public:
         }
         opening_ = false;
         mpg123_frameinfo2 info{};
-        if (mpg123_info2(mh_, &info) == MPG123_OK)
+        if (mpg123_info2(mh_, &info) == MPG123_OK) {
             bitrate_ = info.bitrate;
+            layer_ = info.layer;
+        }
         return ERROR_OK;
     }
 
     bool decode() override { return step(); }
-    int bitrateKbps() const override { return bitrate_; }
+    AudioFormat format() const override {
+        // libmpg123 plays the older layers too; a station rarely sends them.
+        const char* name = layer_ == 1 ? "MP1" : layer_ == 2 ? "MP2" : "MP3";
+        return {name, {}, rate_, channels_, bitrate_};
+    }
 
 private:
     // Decodes one frame (feeding input as needed); false at the end.
@@ -247,6 +255,7 @@ private:
     int rate_ = 0;
     int channels_ = 0;
     int bitrate_ = 0;
+    int layer_ = 3;
     int errors_ = 0;
     bool opened_ = false;
     bool opening_ = false;
@@ -401,8 +410,11 @@ public:
             while (ff_->avcodec_receive_frame(dec_, frame_) == 0) {
                 any = true;
                 errors_ = 0;
-                if (frame_->sample_rate > 0)
+                if (frame_->sample_rate > 0) {
                     rateSeconds_ += double(frame_->nb_samples) / frame_->sample_rate;
+                    decodedRate_ = frame_->sample_rate;
+                    decodedChannels_ = frame_->ch_layout.nb_channels;
+                }
                 const bool go = converter_.convert(
                     frame_->extended_data, frame_->nb_samples, frame_->sample_rate,
                     frame_->ch_layout, static_cast<AVSampleFormat>(frame_->format), sink_);
@@ -418,9 +430,66 @@ public:
         }
     }
 
-    int bitrateKbps() const override { return bitrate_; }
+    AudioFormat format() const override {
+        AudioFormat f;
+        f.bitrateKbps = bitrate_;
+        f.sampleRate = decodedRate_;
+        f.channels = decodedChannels_;
+        if (fmt_ && fmt_->iformat)
+            f.container = containerName(fmt_->iformat->name);
+        if (dec_)
+            f.codec = codecName(*dec_);
+        return f;
+    }
 
 private:
+    // The container as users know it; none for a bare MP3 or FLAC stream.
+    static std::string containerName(std::string_view demuxer) {
+        if (demuxer == "ogg")
+            return "Ogg";
+        if (demuxer == "asf")
+            return "ASF";
+        if (demuxer == "aac")
+            return "ADTS";
+        if (demuxer == "mpegts")
+            return "MPEG-TS";
+        if (demuxer.starts_with("mov,"))
+            return "MP4";
+        return {};
+    }
+
+    // HE-AAC is told apart once audio has been decoded: the decoder finds
+    // the spectral band replication (and parametric stereo) in the frames,
+    // whatever the header signalled.
+    static std::string codecName(const AVCodecContext& dec) {
+        switch (dec.codec_id) {
+        case AV_CODEC_ID_MP3:
+            return "MP3";
+        case AV_CODEC_ID_AAC:
+            return dec.profile == FF_PROFILE_AAC_HE_V2 ? "HE-AAC v2"
+                   : dec.profile == FF_PROFILE_AAC_HE  ? "HE-AAC"
+                                                       : "AAC";
+        case AV_CODEC_ID_WMAV1:
+        case AV_CODEC_ID_WMAV2:
+        case AV_CODEC_ID_WMAPRO:
+        case AV_CODEC_ID_WMALOSSLESS:
+        case AV_CODEC_ID_WMAVOICE:
+            return "WMA";
+        case AV_CODEC_ID_VORBIS:
+            return "Vorbis";
+        case AV_CODEC_ID_OPUS:
+            return "Opus";
+        case AV_CODEC_ID_FLAC:
+            return "FLAC";
+        default:
+            break;
+        }
+        std::string name = dec.codec && dec.codec->name ? dec.codec->name : "";
+        for (char& c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    }
+
     // The demuxer saw new tags (a chained Ogg stream's comments, an ID3 tag
     // between ADTS frames): tell the new title.
     void tagsChanged() {
@@ -515,6 +584,8 @@ private:
     AVPacket* packet_ = nullptr;
     int stream_ = -1;
     int bitrate_ = 0;
+    int decodedRate_ = 0;
+    int decodedChannels_ = 0;
     int errors_ = 0;
     bool produced_ = false;
     DecoderReports reports_;

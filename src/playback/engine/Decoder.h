@@ -41,6 +41,16 @@ struct DecoderReports {
     std::function<void(double bytesPerSecond)> byteRate;
 };
 
+// What a decoder found out about the stream's audio (StreamInfo in
+// Engine.h names the texts).
+struct AudioFormat {
+    std::string codec;
+    std::string container;
+    int sampleRate = 0; // as decoded, before conversion to 44100 Hz
+    int channels = 0;
+    int bitrateKbps = 0; // from the codec's or container's header; 0 when unknown
+};
+
 // The title text for a pair of tags (either may be empty).
 std::string titleFromTags(std::string_view artist, std::string_view title);
 
@@ -55,8 +65,9 @@ public:
     virtual int open() = 0;
     // Decodes the next piece into the sink; false at the end of the stream.
     virtual bool decode() = 0;
-    // The stream's bitrate in kbit/s when known after open(), else 0.
-    virtual int bitrateKbps() const = 0;
+    // The stream's format as far as known after open() (on the decoding
+    // thread).
+    virtual AudioFormat format() const = 0;
 };
 
 std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink,

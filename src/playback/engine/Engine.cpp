@@ -443,6 +443,16 @@ QWORD Engine::StreamGetFilePosition(HSTREAM handle, DWORD mode) {
     return ok(*pos);
 }
 
+BOOL Engine::StreamGetInfo(HSTREAM handle, StreamInfo* info) {
+    auto stream = impl_->findStream(handle);
+    if (!stream)
+        return fail(ERROR_HANDLE, 0);
+    if (!info)
+        return fail(ERROR_ILLPARAM, 0);
+    *info = stream->info();
+    return ok(1);
+}
+
 const char* Engine::ChannelGetTags(DWORD handle, DWORD tags) {
     auto stream = impl_->findStream(handle);
     if (!stream)

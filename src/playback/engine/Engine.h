@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace tolvane::engine {
 
@@ -119,6 +120,29 @@ enum class OutputKind {
     Null,       // keeps real time but discards the audio; for tests
 };
 
+// What an opened stream turned out to be (StreamGetInfo). Filled by the
+// stream's transport thread (the address, the head) and its decoding thread
+// (the format, the measured rate); a copy taken under the stream's locks.
+struct StreamInfo {
+    // "MP3", "AAC", "HE-AAC", "HE-AAC v2", "WMA", "Vorbis", "Opus", "FLAC",
+    // else the decoder's own name in capitals; empty before the first audio.
+    std::string codec;
+    // "Ogg", "ASF", "ADTS", "MPEG-TS", "MP4"; empty for a bare MP3 or FLAC
+    // stream.
+    std::string container;
+    int headerKbps = 0;   // the icy-br header; 0 without a sane one
+    int codecKbps = 0;    // from the codec's or container's own header; 0 when it says none
+    int measuredKbps = 0; // measured over what was decoded (not for MP3); 0 until then
+    int sampleRate = 0;   // of the decoded stream, before conversion to 44100 Hz
+    int channels = 0;
+    bool icyMetadata = false; // icy-metaint present: titles come between the audio
+    bool tagTitles = false;   // a title came in the stream's own tags
+    // The address that plays, after playlists and redirects (an HLS
+    // stream's media playlist), and whether its connection is encrypted.
+    std::string url;
+    bool encrypted = false;
+};
+
 class EngineImpl;
 class NullOutputControl; // Output.h
 
@@ -192,6 +216,9 @@ public:
     // stalled server's read time-out ends the download; what was downloaded
     // then still plays.
     QWORD StreamGetFilePosition(HSTREAM handle, DWORD mode);
+    // Copies what the stream turned out to be into `info` (Stream info
+    // above). Fails with ERROR_HANDLE or ERROR_ILLPARAM (no `info`).
+    BOOL StreamGetInfo(HSTREAM handle, StreamInfo* info);
 
     // Header lines (TAG_ICY/TAG_HTTP) or the last metadata text (TAG_META);
     // nullptr when there are none. The memory stays valid until the stream is

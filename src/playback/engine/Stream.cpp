@@ -132,6 +132,33 @@ const char* StreamImpl::tags(DWORD kind) {
     }
 }
 
+StreamInfo StreamImpl::info() {
+    StreamInfo out;
+    {
+        std::lock_guard lock(tagMutex_);
+        out.headerKbps = head_.bitrateKbps();
+        // HLS segments carry no ICY metadata, whatever their server says.
+        out.icyMetadata = !hls_ && head_.metaint().has_value();
+    }
+    {
+        // An HLS stream is its media playlist; its segments come and go.
+        std::lock_guard lock(openMutex_);
+        out.url = hls_ || effectiveUrl_.empty() ? url_ : effectiveUrl_;
+    }
+    out.encrypted = asciiLower(out.url.substr(0, 8)) == "https://";
+    {
+        std::lock_guard lock(formatMutex_);
+        out.codec = format_.codec;
+        out.container = format_.container;
+        out.codecKbps = format_.bitrateKbps;
+        out.sampleRate = format_.sampleRate;
+        out.channels = format_.channels;
+    }
+    out.measuredKbps = measuredKbps_;
+    out.tagTitles = tagTitles_;
+    return out;
+}
+
 void StreamImpl::setOpen(OpenState state, int error) {
     {
         std::lock_guard lock(openMutex_);
@@ -246,6 +273,7 @@ void StreamImpl::byteRate(double bytesPerSecond) {
 // sends them, are the ones that count.
 void StreamImpl::streamTitle(const std::string& title) {
     std::string text = toUtf8(title.substr(0, kMaxTitleBytes));
+    tagTitles_ = true;
     metadata("StreamTitle='" + text + "';");
 }
 
@@ -271,7 +299,11 @@ void StreamImpl::decodeLoop(Codec codec, bool icyTitles) {
         curl_multi_wakeup(multi_);
         return;
     }
-    decoderKbps_ = decoder->bitrateKbps();
+    {
+        std::lock_guard lock(formatMutex_);
+        format_ = decoder->format();
+        decoderKbps_ = format_.bitrateKbps;
+    }
     setOpen(OpenState::Audio, ERROR_OK);
     while (!stop_ && decoder->decode()) {
     }
@@ -302,6 +334,10 @@ std::optional<QWORD> Stream::filePosition(DWORD mode, int& error) const {
 
 const char* Stream::tags(DWORD kind) {
     return impl_->tags(kind);
+}
+
+StreamInfo Stream::info() const {
+    return impl_->info();
 }
 
 bool Stream::addSync(HSYNC sync, DWORD type, SYNCPROC proc, void* user) {

@@ -94,6 +94,8 @@ public:
     std::optional<QWORD> filePosition(DWORD mode, int& error) const;
     // Tag block or text; nullptr when there is none.
     const char* tags(DWORD kind);
+    // What the stream turned out to be (Engine.h); any thread.
+    StreamInfo info() const;
     bool addSync(HSYNC sync, DWORD type, SYNCPROC proc, void* user);
 
     // Mixer side (output thread). Copies up to `frames` decoded frames;

@@ -120,6 +120,9 @@ public:
 
     const char* tags(DWORD kind);
 
+    // What the stream turned out to be; any thread.
+    StreamInfo info();
+
     void addSync(HSYNC sync, SYNCPROC proc, void* user) {
         std::lock_guard lock(tagMutex_);
         syncs_.push_back({sync, proc, user});
@@ -267,7 +270,13 @@ private:
     std::atomic<bool> downloadEnded_{false};
     std::atomic<bool> decodeEnded_{false};
     std::atomic<int> decoderKbps_{0};
-    std::atomic<int> measuredKbps_{0}; // the rate the decoder measured, 0 until then
+    std::atomic<int> measuredKbps_{0};   // the rate the decoder measured, 0 until then
+    std::atomic<bool> tagTitles_{false}; // a title came from the stream's own tags
+
+    // The decoder's findings: written on the decoding thread once it has
+    // opened, read by info() on any thread. Guarded by formatMutex_.
+    std::mutex formatMutex_;
+    AudioFormat format_;
 
     // Guarded by tagMutex_.
     std::mutex tagMutex_;
