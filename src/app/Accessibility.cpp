@@ -15,6 +15,9 @@ void setCaption(QAbstractButton* button, const QString& caption) {
 }
 
 void describeChangingLabel(QLabel* label, const QString& what) {
+    // These texts come from the station's server (its name, its titles):
+    // shown as sent, never taken for markup.
+    label->setTextFormat(Qt::PlainText);
     // Without a fixed accessible name, the label's text is its name.
     label->setAccessibleName(QString());
     label->setAccessibleDescription(what);

@@ -16,7 +16,8 @@ namespace tolvane {
 void setCaption(QAbstractButton* button, const QString& caption);
 
 // Makes `label` read by its current text, with `what` ("Song title",
-// "Status") as its description. Change its text with showText.
+// "Status") as its description, and shows its text as plain text. Change
+// its text with showText.
 void describeChangingLabel(QLabel* label, const QString& what);
 
 // Sets the text of a label made by describeChangingLabel and tells

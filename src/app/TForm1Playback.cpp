@@ -107,7 +107,8 @@ void TForm1::startPlayback() {
     // thread once the stream plays.
     actions.playing = [this](engine::HSTREAM handle) {
         engine::StreamInfo info;
-        if (forms_ && forms_->Form2 && engine_.StreamGetInfo(handle, &info))
+        if (forms_ && forms_->Form2 && !TestStreamUrl().isEmpty() &&
+            engine_.StreamGetInfo(handle, &info))
             forms_->Form2->showTestFindings(TestStreamUrl(), playback::streamFactsText(info));
     };
     playback_->opener =

@@ -33,6 +33,7 @@ TForm7::TForm7(QWidget* parent) : QWidget(parent, Qt::Window) {
     Label1->setGeometry(8, 8, TitleWidth, 49);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
+    Label1->setTextFormat(Qt::PlainText); // the station's title, never markup
     Label1->setAttribute(Qt::WA_TranslucentBackground);
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(12);

@@ -346,6 +346,7 @@ void StationWindowsTest::addStation_testStreaming_saysWhatItFound() {
     StreamRoute route = StreamRoute::audio(file, true, metaint);
     route.contentType = contentType.toStdString();
     route.bitrate = icyBr.toStdString();
+    route.name = "<b>Loopback</b> <Radio>"; // shown as sent, never as markup
     f.server.setRoute("/station", route);
 
     QString tested = f.url("/station");
@@ -391,6 +392,8 @@ void StationWindowsTest::addStation_testStreaming_saysWhatItFound() {
         QCOMPARE(f.messages.texts(), QStringList{"Service Unavailable   "});
     } else {
         QVERIFY(f.playing(f.form().CurrentStream));
+        QCOMPARE(f.form().Label4->text(), QStringLiteral("<b>Loopback</b> <Radio>"));
+        QCOMPARE(f.form().Label4->textFormat(), Qt::PlainText);
     }
 
     // Read by its text, and reachable from the keyboard while it says something.
