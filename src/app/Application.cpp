@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include "Mpris.h"
 #include "SecondaryForms.h"
 #include "TForm1.h"
 #include "catalog/TForm3.h"
@@ -73,6 +74,11 @@ bool Application::start() {
                        static_cast<QWidget*>(forms_.Form9), static_cast<QWidget*>(forms_.Form10)})
         centre(w);
     form1_->setForms(&forms_);
+    if (options_.mediaPlayerInterface) {
+        mpris_ = std::make_unique<Mpris>(*form1_);
+        if (!mpris_->start())
+            mpris_.reset();
+    }
     return true;
 }
 
@@ -81,6 +87,7 @@ int Application::exec() {
 }
 
 void Application::destroyWindows() {
+    mpris_.reset(); // off the bus before the window goes
     if (form1_) {
         form1_->setForms(nullptr);
         form1_.reset(); // runs the destroy step

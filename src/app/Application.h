@@ -11,6 +11,7 @@
 
 namespace tolvane {
 
+class Mpris;
 class TForm1;
 
 class Application {
@@ -21,6 +22,8 @@ public:
         std::function<bool()> isConnected;
         // Show the main window (a test may drive it hidden).
         bool showMainWindow = true;
+        // Offer the player to media keys and panels on the session bus.
+        bool mediaPlayerInterface = true;
     };
 
     explicit Application(Options options);
@@ -34,6 +37,8 @@ public:
 
     TForm1* form1() const { return form1_.get(); }
     Forms& forms() { return forms_; }
+    // The media player interface, when it is on the session bus.
+    Mpris* mpris() const { return mpris_.get(); }
     engine::Engine& engine() { return *engine_; }
 
     // Destroys every window now (the destroy step runs once).
@@ -43,6 +48,7 @@ private:
     Options options_;
     std::unique_ptr<engine::Engine> engine_;
     std::unique_ptr<TForm1> form1_;
+    std::unique_ptr<Mpris> mpris_;
     Forms forms_;
 };
 

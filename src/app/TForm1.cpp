@@ -11,6 +11,7 @@
 #include "online/TForm7.h"
 #include "online/TForm9.h"
 #include "online/WebService.h"
+#include "playback/SleepTimer.h"
 #include "playback/engine/Engine.h"
 #include "recording/Recorder.h"
 
@@ -226,6 +227,7 @@ void TForm1::buildMenus() {
           [this, showWindow] { showWindow(forms_ ? forms_->Settings : nullptr); });
     entry(option, "ColorThemes1", QStringLiteral("Skins"), QStringLiteral("Ctrl+Alt+S"),
           [this] { ColorThemes1Click(); });
+    buildSleepMenu(option);
 
     QMenu* favorites = menuBar()->addMenu(QStringLiteral("&Favorites"));
     favorites->setObjectName(QStringLiteral("Favorites1"));

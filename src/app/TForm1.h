@@ -33,8 +33,9 @@ namespace tolvane::engine {
 class Engine;
 }
 namespace tolvane::playback {
+class SleepTimer;
 class StreamOpener;
-}
+} // namespace tolvane::playback
 namespace tolvane::catalog {
 struct StationRow;
 }
@@ -117,6 +118,22 @@ public:
     void EngineErrorBox(const QString& text);
     // The stream opener behind Run (its workers, the streams they opened).
     playback::StreamOpener& streamOpener();
+    // Whether a station is being opened or plays: from the start of an
+    // opening until the stop command or a failed opening. What media
+    // controls on the desktop show as playing or stopped.
+    bool isPlaying() const { return playing_; }
+    // The song picture shown in Image1 as a file, empty while the default
+    // picture shows.
+    QString songPictureFile() const { return songPictureFile_; }
+
+    // --- Sleep timer (TForm1Sleep.cpp) -------------------------------------
+    // Stops playback after a number of minutes, filing a running recording
+    // first; a new time replaces the old.
+    playback::SleepTimer& sleepTimer();
+    void startSleepTimer(int minutes);
+    void cancelSleepTimer();
+    // The end of the sleep time: the record command's stop, then stop.
+    void SleepTimerEnd();
 
     // --- Handlers: commands reaching later windows ------------------------
     void Button4Click();
@@ -258,6 +275,10 @@ public:
     // Whether the close step and destroy step have run.
     bool closing() const { return closing_; }
 
+signals:
+    void playingChanged(bool playing);
+    void songPictureChanged();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -277,6 +298,14 @@ private:
     // full, it failed), files what it wrote and tells the user.
     void watchRecording();
     recording::Recorder& recorder();
+    void setPlaying(bool playing);
+    // Image1 shows the song picture of `file`, or the default picture when
+    // `file` is empty.
+    void setSongPictureFile(const QString& file);
+    // The remaining sleep time in the status label's tooltip and
+    // accessible description.
+    void showSleepTime();
+    void buildSleepMenu(QMenu* option);
     void buildLayout();
     void buildCommands();
     void buildMenus();
@@ -310,6 +339,9 @@ private:
     std::unique_ptr<PlaybackParts, PlaybackPartsDeleter> playback_;
     std::unique_ptr<recording::Recorder> recorder_;
     QTimer* recordingWatch_ = nullptr; // ticks while IsRecording
+    bool playing_ = false;
+    QString songPictureFile_;
+    std::unique_ptr<playback::SleepTimer> sleepTimer_;
 };
 
 } // namespace tolvane

@@ -87,6 +87,7 @@ void TForm1::Button13xClick() {
         // 7. A picture that does not decode gives the default one.
         const QPixmap picture(ProgramPath(PictureFile), "JPG");
         Image1->setPixmap(picture.isNull() ? Image2->pixmap() : picture);
+        setSongPictureFile(picture.isNull() ? QString() : ProgramPath(PictureFile));
     }
 }
 

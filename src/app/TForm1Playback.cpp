@@ -142,6 +142,7 @@ void TForm1::RunClick() {
         return;
     }
     showDefaultPicture(Image2, Image1);
+    setSongPictureFile(QString());
     if (!TestStreamUrl().isEmpty())
         Edit1->setText(TestStreamUrl());
     else
@@ -153,12 +154,14 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
     QLabel* dialogStatus = forms_ && forms_->Form2 ? forms_->Form2->Label7 : nullptr;
     switch (code) {
     case 0:
+        setPlaying(true);
         showText(Label4, QStringLiteral("connecting..."));
         showText(Label3, QString());
         setSongTitle(QString());
         showText(Label5, QString());
         break;
     case 1:
+        setPlaying(false);
         showText(Label4, playback::notPlayingText(static_cast<int>(number)));
         if (forms_ && forms_->Form2)
             forms_->Form2->showTestFindings(TestStreamUrl(), Label4->text());
@@ -234,6 +237,7 @@ void TForm1::Edit5Change() {
                 label->resize(SongTipLabelWidth, label->height());
         }
         showDefaultPicture(Image2, Image1);
+        setSongPictureFile(QString());
         invoke(QStringLiteral("Button15"));
     }
 }
@@ -253,6 +257,22 @@ void TForm1::stopClick() {
     engine_.Stop();
     engine_.Start();
     Button12Click();
+    setPlaying(false);
+}
+
+void TForm1::setPlaying(bool playing) {
+    if (playing_ == playing)
+        return;
+    playing_ = playing;
+    emit playingChanged(playing);
+}
+
+void TForm1::setSongPictureFile(const QString& file) {
+    // Every fetched picture is news, also under the same file name.
+    if (file.isEmpty() && songPictureFile_.isEmpty())
+        return;
+    songPictureFile_ = file;
+    emit songPictureChanged();
 }
 
 void TForm1::TrackBar1Change() {

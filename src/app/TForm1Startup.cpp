@@ -12,6 +12,7 @@
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "online/WebService.h"
+#include "playback/SleepTimer.h"
 #include "playback/engine/Engine.h"
 #include "settings/SettingsFile.h"
 #include "update/TForm5.h"
@@ -140,6 +141,7 @@ void TForm1::FormShow() {
 
     // 9. The default station picture.
     Image1->setPixmap(Image2->pixmap());
+    setSongPictureFile(QString());
 
     // 10. The skin names, listed afresh so a restore does not repeat them.
     FillSkinList();
@@ -188,6 +190,8 @@ void TForm1::FormDestroy() {
 
     for (tolvane::Timer* t : {Timer1, Timer2, Timer3, Timer4, Timer5, Timer6, Timer7, Timer8})
         t->stop();
+    if (sleepTimer_)
+        sleepTimer_->cancel();
 }
 
 void TForm1::Timer1Timer() {

@@ -37,6 +37,9 @@ struct AppFixture {
     // Whether Timer2 may start the update pass; tests of other things keep
     // it from showing its window and messages.
     bool runUpdatePass = false;
+    // Whether the player goes on the session bus (a test of its own starts
+    // a private bus for it).
+    bool mediaPlayerInterface = false;
 
     AppFixture() {
         pointServicesAt(QStringLiteral("http://127.0.0.1:9"));
@@ -75,6 +78,7 @@ struct AppFixture {
         Application::Options options;
         options.output = output;
         options.isConnected = [this] { return connected; };
+        options.mediaPlayerInterface = mediaPlayerInterface;
         app = std::make_unique<Application>(options);
         const bool started = app->start();
         if (started && !runUpdatePass)
