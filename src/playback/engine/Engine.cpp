@@ -523,6 +523,18 @@ DWORD Engine::ChannelGetLevel(DWORD handle) {
     return ok(it->second->level.load());
 }
 
+DWORD Engine::ChannelIsActive(DWORD handle) {
+    std::lock_guard lock(impl_->mutex_);
+    auto it = impl_->streams_.find(handle);
+    if (it == impl_->streams_.end())
+        return fail(ERROR_HANDLE, ACTIVE_STOPPED);
+    // The mixer drops a channel that has played out, and clears `playing`.
+    const Stream& stream = *it->second;
+    if (!stream.playing)
+        return ok(ACTIVE_STOPPED);
+    return ok(stream.hasPcm() ? ACTIVE_PLAYING : ACTIVE_STALLED);
+}
+
 DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void* proc, void* user) {
     const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
     (void)flags;                                    // encoders always end with their stream
@@ -586,6 +598,30 @@ DWORD Engine::Encode_IsActive(DWORD handle) {
     if (!feed)
         return ok(ACTIVE_STOPPED);
     return ok(feed->active() ? ACTIVE_PLAYING : ACTIVE_STOPPED);
+}
+
+BOOL Engine::Encode_SetChannel(DWORD handle, DWORD channel) {
+    std::lock_guard lock(impl_->mutex_);
+    auto enc = impl_->encoders_.find(handle);
+    auto to = impl_->streams_.find(channel);
+    if (enc == impl_->encoders_.end() || to == impl_->streams_.end())
+        return fail(ERROR_HANDLE, 0);
+    const std::shared_ptr<EncoderFeed> feed = enc->second.second;
+    if (enc->second.first == channel)
+        return ok(1);
+    // Out of the old stream's list and into the new one's under the engine's
+    // lock, so freeing either stream meanwhile sees the encoder in exactly
+    // one of them.
+    if (auto from = impl_->streams_.find(enc->second.first); from != impl_->streams_.end()) {
+        std::lock_guard el(from->second->encodersMutex);
+        std::erase(from->second->encoders, feed);
+    }
+    {
+        std::lock_guard el(to->second->encodersMutex);
+        to->second->encoders.push_back(feed);
+    }
+    enc->second.first = channel;
+    return ok(1);
 }
 
 int Engine::ErrorGetCode() {

@@ -86,9 +86,10 @@ inline constexpr DWORD ENCODE_AUTOFREE = 0x40000;
 inline constexpr DWORD ENCODE_COUNT_IN = 0;         // bytes written to the encoder
 inline constexpr DWORD ENCODE_COUNT_QUEUE = 2;      // bytes waiting in the queue
 inline constexpr DWORD ENCODE_COUNT_QUEUE_FAIL = 4; // bytes dropped (queue full)
-// Encode_IsActive results.
+// Encode_IsActive and ChannelIsActive results.
 inline constexpr DWORD ACTIVE_STOPPED = 0;
 inline constexpr DWORD ACTIVE_PLAYING = 1;
+inline constexpr DWORD ACTIVE_STALLED = 2; // ChannelIsActive: playing, but nothing to play
 
 // Error codes returned by ErrorGetCode().
 inline constexpr int ERROR_OK = 0;
@@ -232,6 +233,12 @@ public:
     // waits for data; 0xFFFFFFFF on failure: ERROR_HANDLE, or ERROR_NOPLAY
     // when the channel is stopped, has ended, or the output is paused.
     DWORD ChannelGetLevel(DWORD handle);
+    // ACTIVE_PLAYING while the channel plays and has decoded audio to play;
+    // ACTIVE_STALLED while it plays but has none yet (the download is
+    // behind or has stalled); ACTIVE_STOPPED when it was never played, was
+    // stopped, or has played out everything its download brought (or the
+    // handle is unknown: ERROR_HANDLE).
+    DWORD ChannelIsActive(DWORD handle);
 
     // Starts the command line (program and arguments split on blanks, no
     // shell, current directory inherited; a program name with a slash is
@@ -251,6 +258,10 @@ public:
     QWORD Encode_GetCount(DWORD handle, DWORD count);
     // ACTIVE_PLAYING while the encoder runs, ACTIVE_STOPPED otherwise.
     DWORD Encode_IsActive(DWORD handle);
+    // Moves an encoder (its own handle) to another stream: it goes on with
+    // that stream's audio into the same output, and ends with that stream
+    // from now on. Fails with ERROR_HANDLE for an unknown encoder or stream.
+    BOOL Encode_SetChannel(DWORD handle, DWORD channel);
 
     // The error code of the last failed call on this thread.
     int ErrorGetCode();

@@ -355,4 +355,8 @@ bool Stream::drained() const {
     return impl_->drained();
 }
 
+bool Stream::hasPcm() const {
+    return impl_->hasPcm();
+}
+
 } // namespace tolvane::engine

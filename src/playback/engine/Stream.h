@@ -103,6 +103,8 @@ public:
     std::size_t readPcm(std::int16_t* out, std::size_t frames);
     // True once the download and decoding have ended and no audio is left.
     bool drained() const;
+    // Whether decoded audio waits to be played.
+    bool hasPcm() const;
 
     std::atomic<bool> playing{false};
     // Peak of the latest block mixed: left low 16 bits, right high 16.

@@ -135,6 +135,7 @@ public:
     }
 
     bool drained() const { return decodeEnded_ && (!pcm_ || pcm_->fill() == 0); }
+    bool hasPcm() const { return pcm_ && pcm_->fill() > 0; }
 
     std::atomic<DWORD> handle{0};
 
