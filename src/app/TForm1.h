@@ -134,6 +134,12 @@ public:
     void cancelSleepTimer();
     // The end of the sleep time: the record command's stop, then stop.
     void SleepTimerEnd();
+    // A reconnect put stream `to` in place of `from` after `silentMs` of
+    // silence: a recording of `from` goes on in the same file across a gap
+    // up to ReconnectGapLimitMs, and in a new file after a longer one.
+    void StreamReplaced(std::uint32_t from, std::uint32_t to, qint64 silentMs);
+    // The longest gap a recording is carried across; tests shorten it.
+    qint64 ReconnectGapLimitMs = 10000;
 
     // --- Handlers: commands reaching later windows ------------------------
     void Button4Click();
@@ -338,6 +344,10 @@ private:
     };
     std::unique_ptr<PlaybackParts, PlaybackPartsDeleter> playback_;
     std::unique_ptr<recording::Recorder> recorder_;
+    // While reconnecting: what the status label said before, shown again
+    // once the station is back or the user stops.
+    bool reconnecting_ = false;
+    QString statusBeforeReconnect_;
     QTimer* recordingWatch_ = nullptr; // ticks while IsRecording
     bool playing_ = false;
     QString songPictureFile_;

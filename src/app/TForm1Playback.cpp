@@ -95,6 +95,9 @@ void TForm1::startPlayback() {
     actions.status = [this](int code, qint64 number, const QString& text) {
         runGuarded([&] { StatusMessage(code, number, text); });
     };
+    actions.streamReplaced = [this](std::uint32_t from, std::uint32_t to, qint64 silentMs) {
+        runGuarded([&] { StreamReplaced(from, to, silentMs); });
+    };
     actions.dialogBitrate = [this](const QString& bitrate) {
         if (!forms_ || !forms_->Form2)
             return;
@@ -147,7 +150,7 @@ void TForm1::RunClick() {
         Edit1->setText(TestStreamUrl());
     else
         UseSelectedStation();
-    playback_->opener->open(Edit1->text());
+    playback_->opener->open(Edit1->text(), settings::readReconnect());
 }
 
 void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
@@ -155,6 +158,7 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
     switch (code) {
     case 0:
         setPlaying(true);
+        reconnecting_ = false;
         showText(Label4, QStringLiteral("connecting..."));
         showText(Label3, QString());
         setSongTitle(QString());
@@ -189,6 +193,29 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
     case 7:
         showText(Label3, text);
         setSongTitle(text);
+        break;
+    case playback::StatusReconnecting:
+        // The clock holds while nothing comes, and goes on when the station
+        // is back: the song may well go on too.
+        if (!reconnecting_) {
+            reconnecting_ = true;
+            statusBeforeReconnect_ = Label4->text();
+            Timer3->stop();
+        }
+        showText(Label4, playback::reconnectingText(static_cast<int>(number)));
+        break;
+    case playback::StatusReconnected:
+        if (reconnecting_) {
+            reconnecting_ = false;
+            showText(Label4, statusBeforeReconnect_);
+            Timer3->start();
+        }
+        break;
+    case playback::StatusEnded:
+        // The station went away and what it sent has played out.
+        showText(Label4, playback::notPlayingText(engine::ERROR_ENDED));
+        invoke(QStringLiteral("Button12"));
+        setPlaying(false);
         break;
     default:
         break;
@@ -257,6 +284,9 @@ void TForm1::stopClick() {
     engine_.Stop();
     engine_.Start();
     Button12Click();
+    // Stopping ends a reconnect: the label no longer says it is under way.
+    if (std::exchange(reconnecting_, false))
+        showText(Label4, statusBeforeReconnect_);
     setPlaying(false);
 }
 

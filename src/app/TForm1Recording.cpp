@@ -99,6 +99,20 @@ void TForm1::watchRecording() {
     ShowMessage(text);
 }
 
+void TForm1::StreamReplaced(std::uint32_t from, std::uint32_t to, qint64 silentMs) {
+    if (!IsRecording || recorder().stream() != from)
+        return;
+    // A short gap is carried over: the file goes on with the station's
+    // audio as it comes back.
+    if (silentMs <= ReconnectGapLimitMs && recorder().moveTo(to))
+        return;
+    // After a long one the song heard so far is filed as it is, and the
+    // recording goes on in a new file, named after the title heard now.
+    sButton3Click();
+    if (!IsRecording && CurrentStream.load() == to)
+        sButton3Click();
+}
+
 void TForm1::Timer4Timer() {
     sButton3Click();
     Timer6->start();

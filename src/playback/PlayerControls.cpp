@@ -23,6 +23,10 @@ QString bufferingText(std::int64_t percent) {
     return QStringLiteral("buffering... %1%").arg(percent);
 }
 
+QString reconnectingText(int attempt) {
+    return QStringLiteral("reconnecting... (%1)").arg(attempt);
+}
+
 QString notPlayingText(int engineError) {
     if (engineError == engine::ERROR_SSL)
         return QStringLiteral("not playing: the station's certificate is not trusted");

@@ -24,6 +24,8 @@ std::optional<std::int64_t> bufferingPercent(std::uint64_t end, std::uint64_t do
 
 // "buffering... 45%"
 QString bufferingText(std::int64_t percent);
+// "reconnecting... (2)" for the second attempt.
+QString reconnectingText(int attempt);
 
 // The status after an opening failed with the engine's error code: "not
 // playing", and why where the user can do something about it (a station

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -58,7 +59,9 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
     // --- guarded by mutex ---
     bool closing = false;
     std::uint64_t generation = 0;
-    int running = 0;
+    int running = 0;  // workers opening
+    int watching = 0; // workers watching a playing stream
+    ReconnectTiming timing;
     // Streams opened here and not yet freed, with their callback tokens.
     std::map<DWORD, std::uintptr_t> live;
     QList<std::uint32_t> opened;
@@ -186,8 +189,43 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
     // the engine has been released then.
     void freeStream(DWORD handle);
 
-    void work(std::uint64_t gen, const QByteArray& url);
-    void workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token);
+    // What one worker thread is counted as.
+    struct Tally {
+        bool watching = false;
+    };
+    // The opening is over and the stream plays: the worker goes on watching.
+    void beginWatching(Tally& tally) {
+        std::lock_guard lock(mutex);
+        --running;
+        ++watching;
+        tally.watching = true;
+        changed.notify_all();
+    }
+
+    // Waits up to `ms`; false when the generation went stale meanwhile.
+    bool pause(std::uint64_t gen, int ms) {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(std::max(ms, 1)),
+                         [&] { return closing || gen != generation; });
+        return !closing && gen == generation;
+    }
+
+    void work(std::uint64_t gen, const QByteArray& url, bool reconnect, ReconnectTiming timing,
+              Tally& tally);
+    // Buffering, headers, first title and playback; false when the
+    // generation went stale (the stream is freed then).
+    bool workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token);
+    // The header walk: the station's name (status 3) and bitrate (status 4).
+    bool reportHeaders(std::uint64_t gen, HSTREAM handle);
+    // Watches the playing stream until the generation goes stale, or (without
+    // reconnecting) until it has ended and played out.
+    void watch(std::uint64_t gen, const QByteArray& url, HSTREAM handle, bool reconnect,
+               const ReconnectTiming& timing);
+    // Opens `url` again and buffers it without a word to the window; 0 when
+    // it failed or the generation went stale. The stream is live, not current.
+    HSTREAM reopen(std::uint64_t gen, const QByteArray& url);
+    // Makes `next` the current stream in place of `previous` and plays it.
+    bool replace(std::uint64_t gen, HSTREAM previous, HSTREAM next, qint64 silentMs);
 };
 
 // --- Callback tokens ------------------------------------------------------
@@ -298,7 +336,8 @@ void StreamOpener::Shared::freeStream(DWORD handle) {
 }
 
 // The worker procedure, one per opening.
-void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url) {
+void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url, bool reconnect,
+                                ReconnectTiming timing, Tally& tally) {
     // 1. The connection test; without a connection the playing stream goes on.
     const std::optional<bool> connected = onWindow(gen, [this] { return actions.isConnected(); });
     if (!connected)
@@ -355,13 +394,41 @@ void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url) {
         live.emplace(handle, token);
         opened.append(handle);
     }
-    workOpened(gen, handle, token);
+    if (!workOpened(gen, handle, token))
+        return;
+    beginWatching(tally);
+    watch(gen, url, handle, reconnect, timing);
 }
 
-void StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token) {
+bool StreamOpener::Shared::reportHeaders(std::uint64_t gen, HSTREAM handle) {
+    std::optional<QList<QByteArray>> lines = headerLines(handle, engine::TAG_ICY);
+    if (!lines)
+        lines = headerLines(handle, engine::TAG_HTTP);
+    for (const HeaderReport& report : headerWalk(lines.value_or(QList<QByteArray>()))) {
+        bool reported = false;
+        if (report.kind == HeaderReport::StationName) {
+            reported = status(gen, 3, 0, report.text);
+        } else {
+            const QString bitrate = report.text;
+            reported = onWindow(gen, [this, bitrate] {
+                           actions.status(4, 0, bitrateLabelText(bitrate));
+                           actions.dialogBitrate(bitrate);
+                           return true;
+                       }).has_value();
+        }
+        if (!reported)
+            return false;
+    }
+    return true;
+}
+
+bool StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token) {
     // A worker that went stale frees the stream it opened (unless the newer
     // worker did already) and does nothing more.
-    auto abandon = [&] { freeStream(handle); };
+    auto abandon = [&] {
+        freeStream(handle);
+        return false;
+    };
 
     // 7. Buffering loop, until the buffer is filled above 60 percent or its
     // fill cannot be computed.
@@ -391,24 +458,8 @@ void StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::ui
         return abandon();
 
     // 9. The header walk: the station's name and bitrate.
-    std::optional<QList<QByteArray>> lines = headerLines(handle, engine::TAG_ICY);
-    if (!lines)
-        lines = headerLines(handle, engine::TAG_HTTP);
-    for (const HeaderReport& report : headerWalk(lines.value_or(QList<QByteArray>()))) {
-        bool reported = false;
-        if (report.kind == HeaderReport::StationName) {
-            reported = status(gen, 3, 0, report.text);
-        } else {
-            const QString bitrate = report.text;
-            reported = onWindow(gen, [this, bitrate] {
-                           actions.status(4, 0, bitrateLabelText(bitrate));
-                           actions.dialogBitrate(bitrate);
-                           return true;
-                       }).has_value();
-        }
-        if (!reported)
-            return abandon();
-    }
+    if (!reportHeaders(gen, handle))
+        return abandon();
 
     // 10. The first title, the metadata callback, playback.
     if (!readTitle(gen, handle))
@@ -425,6 +476,192 @@ void StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::ui
             return true;
         });
     }
+    return true;
+}
+
+// --- Watching and reconnecting ----------------------------------------------
+
+void StreamOpener::Shared::watch(std::uint64_t gen, const QByteArray& url, HSTREAM handle,
+                                 bool reconnect, const ReconnectTiming& timing) {
+    using Clock = std::chrono::steady_clock;
+    constexpr engine::QWORD Unknown = ~engine::QWORD{0};
+    const auto stallTime = std::chrono::milliseconds(timing.stallMs);
+
+    // What the stream did last: its download's progress, and since when
+    // nothing has been heard of it.
+    struct Seen {
+        engine::QWORD download = 0;
+        Clock::time_point moved = Clock::now();
+        std::optional<Clock::time_point> silentSince;
+    };
+    Seen seen;
+    // Looks at the stream once: whether its download has ended, and whether
+    // it has ended or stalled.
+    auto look = [&]() {
+        const auto now = Clock::now();
+        const DWORD active = engine.ChannelIsActive(handle);
+        if (active == engine::ACTIVE_PLAYING)
+            seen.silentSince.reset();
+        else if (!seen.silentSince)
+            seen.silentSince = now;
+        const engine::QWORD download =
+            engine.StreamGetFilePosition(handle, engine::FILEPOS_DOWNLOAD);
+        if (download != seen.download) {
+            seen.download = download;
+            seen.moved = now;
+        }
+        // The buffer's length cannot be had once the download is over.
+        const bool ended = engine.StreamGetFilePosition(handle, engine::FILEPOS_END) == Unknown;
+        const bool stalled = active != engine::ACTIVE_PLAYING && now - seen.moved >= stallTime;
+        return std::pair{ended, ended || stalled};
+    };
+
+    for (;;) {
+        if (!pause(gen, timing.watchMs))
+            return;
+        const auto [ended, dropped] = look();
+        if (!reconnect) {
+            // Today's stream is over once it has ended and played out.
+            if (ended && engine.ChannelIsActive(handle) == engine::ACTIVE_STOPPED) {
+                status(gen, StatusEnded, 0);
+                return;
+            }
+            continue;
+        }
+        if (!dropped)
+            continue;
+
+        // Reconnecting: attempts after 1 s, 2 s, 4 s, ... up to the longest
+        // delay; at once when the network comes back.
+        int delayMs = timing.firstDelayMs;
+        HSTREAM next = 0;
+        for (int attempt = 1; next == 0; ++attempt) {
+            if (!status(gen, StatusReconnecting, attempt))
+                return;
+            // Wait for the attempt's time, running the connection test now
+            // and then every networkCheckMs: once it has said "offline", the
+            // attempt follows as soon as it says "online" again.
+            const auto due = Clock::now() + std::chrono::milliseconds(delayMs);
+            auto nextCheck = Clock::now();
+            bool wasOffline = false;
+            for (;;) {
+                auto now = Clock::now();
+                if (now >= nextCheck || now >= due) {
+                    const std::optional<bool> online =
+                        onWindow(gen, [this] { return actions.isConnected(); });
+                    if (!online)
+                        return;
+                    now = Clock::now();
+                    nextCheck = now + std::chrono::milliseconds(timing.networkCheckMs);
+                    if (!*online)
+                        wasOffline = true;
+                    else if (wasOffline || now >= due)
+                        break;
+                }
+                const auto wake = wasOffline ? nextCheck : std::min(due, nextCheck);
+                const auto sleepMs =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
+                if (!pause(gen,
+                           static_cast<int>(std::clamp<long long>(sleepMs, 1, timing.watchMs))))
+                    return;
+                look(); // the old stream plays out meanwhile
+            }
+            next = reopen(gen, url);
+            if (next == 0) {
+                if (!isCurrent(gen))
+                    return;
+                delayMs = std::min(delayMs * 2, timing.maxDelayMs);
+            }
+        }
+        look();
+        const qint64 silentMs = seen.silentSince
+                                    ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          Clock::now() - *seen.silentSince)
+                                          .count()
+                                    : 0;
+        if (!replace(gen, handle, next, silentMs))
+            return;
+        handle = next;
+        seen = Seen{};
+    }
+}
+
+HSTREAM StreamOpener::Shared::reopen(std::uint64_t gen, const QByteArray& url) {
+    const std::uintptr_t token = registerTarget(shared_from_this(), gen);
+    const HSTREAM handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
+                                                  &downloadProc, tokenValue(token));
+    if (handle == 0) {
+        unregisterTarget(token);
+        return 0;
+    }
+    setTargetHandle(token, handle);
+    {
+        std::unique_lock lock(mutex);
+        if (closing) {
+            lock.unlock();
+            unregisterTarget(token);
+            return 0;
+        }
+        if (gen != generation) {
+            lock.unlock();
+            engine.StreamFree(handle);
+            unregisterTarget(token);
+            return 0;
+        }
+        live.emplace(handle, token);
+        opened.append(handle);
+    }
+    // Buffered as an opening is, but quietly: the status keeps saying
+    // "reconnecting...", and the output is not paused, so what is left of
+    // the old stream plays on meanwhile.
+    for (;;) {
+        const std::optional<std::int64_t> percent =
+            bufferingPercent(engine.StreamGetFilePosition(handle, engine::FILEPOS_END),
+                             engine.StreamGetFilePosition(handle, engine::FILEPOS_DOWNLOAD),
+                             engine.StreamGetFilePosition(handle, engine::FILEPOS_CURRENT));
+        if (!percent || *percent > BufferedPercent)
+            break;
+        if (!pause(gen, 20)) {
+            freeStream(handle);
+            return 0;
+        }
+    }
+    return handle;
+}
+
+bool StreamOpener::Shared::replace(std::uint64_t gen, HSTREAM previous, HSTREAM next,
+                                   qint64 silentMs) {
+    // The new stream becomes current now, so the window's commands (the
+    // recorder above all) act on it from here on; like any current stream,
+    // a newer opening frees it.
+    if (!whileCurrent(gen, [&] { currentStream.store(next); })) {
+        freeStream(next);
+        return false;
+    }
+    // Going stale from here, the old stream is nobody's: it goes, unless a
+    // recording still runs on it (its file is the user's).
+    auto dropPrevious = [&] {
+        if (engine.Encode_IsActive(previous) != engine::ACTIVE_PLAYING)
+            freeStream(previous);
+        return false;
+    };
+    if (!status(gen, StatusReconnected, 0) || !reportHeaders(gen, next) || !readTitle(gen, next))
+        return dropPrevious();
+    const bool handedOver = onWindow(gen, [this, previous, next, silentMs] {
+                                if (actions.streamReplaced)
+                                    actions.streamReplaced(previous, next, silentMs);
+                                return true;
+                            }).has_value();
+    if (!handedOver)
+        return dropPrevious();
+    freeStream(previous);
+    const std::uintptr_t token = [&] {
+        std::lock_guard lock(mutex);
+        auto found = live.find(next);
+        return found == live.end() ? std::uintptr_t{0} : found->second;
+    }();
+    engine.ChannelSetSync(next, engine::SYNC_META, 0, &metadataProc, tokenValue(token));
+    return whileCurrent(gen, [&] { engine.ChannelPlay(next, false); });
 }
 
 // --- The opener -------------------------------------------------------------
@@ -451,36 +688,48 @@ void StreamOpener::reapFinishedWorkers() {
     });
 }
 
-void StreamOpener::open(const QString& url) {
+void StreamOpener::open(const QString& url, bool reconnect) {
     if (shutDown_)
         return;
     reapFinishedWorkers();
     std::uint64_t gen = 0;
+    ReconnectTiming timing;
     {
         std::lock_guard lock(shared_->mutex);
         gen = ++shared_->generation;
         ++shared_->running;
+        timing = shared_->timing;
     }
     shared_->changed.notify_all();
 
     auto worker = std::make_unique<Worker>();
     worker->done = std::make_shared<std::atomic<bool>>(false);
-    auto finished = [shared = shared_, done = worker->done] {
+    auto finished = [shared = shared_, done = worker->done](const Shared::Tally& tally) {
         std::lock_guard lock(shared->mutex);
-        --shared->running;
+        if (tally.watching)
+            --shared->watching;
+        else
+            --shared->running;
         done->store(true);
         shared->changed.notify_all();
     };
     try {
-        worker->thread = std::thread([shared = shared_, gen, url = url.toUtf8(), finished] {
-            shared->work(gen, url);
-            finished();
-        });
+        worker->thread =
+            std::thread([shared = shared_, gen, url = url.toUtf8(), reconnect, timing, finished] {
+                Shared::Tally tally;
+                shared->work(gen, url, reconnect, timing, tally);
+                finished(tally);
+            });
     } catch (const std::system_error&) {
-        finished(); // no thread to be had: nothing opens, as after a failed opening
+        finished({}); // no thread to be had: nothing opens, as after a failed opening
         return;
     }
     workers_.push_back(std::move(worker));
+}
+
+void StreamOpener::setReconnectTiming(const ReconnectTiming& timing) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->timing = timing;
 }
 
 void StreamOpener::supersede() {
@@ -509,7 +758,7 @@ void StreamOpener::shutdown(int timeoutMs) {
     {
         std::unique_lock lock(shared_->mutex);
         shared_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                  [&] { return shared_->running == 0; });
+                                  [&] { return shared_->running == 0 && shared_->watching == 0; });
     }
     for (auto& w : workers_) {
         if (w->done->load())
@@ -529,6 +778,11 @@ bool StreamOpener::closing() const {
 int StreamOpener::runningWorkers() const {
     std::lock_guard lock(shared_->mutex);
     return shared_->running;
+}
+
+int StreamOpener::watchingWorkers() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->watching;
 }
 
 QList<std::uint32_t> StreamOpener::openedStreams() const {

@@ -16,6 +16,18 @@
 // output, and frees the stream it opened itself. So of many quick openings
 // only the last one plays.
 //
+// Reconnecting. An opening made with `reconnect` keeps its worker after
+// playback has started: it watches the stream, and when the download ends
+// (the server closed, the engine's read time-out) or stalls (no byte for
+// ReconnectTiming::stall while nothing is left to play), it opens the same
+// address again after a growing delay, at once when the connection test
+// turns true again after having been false. Meanwhile the window hears
+// status 9 with the attempt; once the new stream is buffered, status 10,
+// the station's headers and title, and WindowActions::streamReplaced, and
+// only then is the old stream freed and the new one played. Without
+// `reconnect` the worker watches only for the end: when the stream has
+// ended and played out, status 11 ("not playing").
+//
 // Shutdown. close() raises the closing flag: waiting workers and callbacks
 // return at once, without their window action, and nothing touches the
 // engine's streams any more. The engine's owner then frees the engine, which
@@ -51,6 +63,25 @@ struct WindowActions {
     // The stream plays (after ChannelPlay): the window may look at what it
     // turned out to be. Optional.
     std::function<void(engine::HSTREAM handle)> playing;
+    // A reconnect replaced stream `from` (still alive) by `to`, which is the
+    // current stream now and plays right after this; nothing was played
+    // for `silentMs` milliseconds before. The window moves or files a
+    // recording of `from` here.
+    std::function<void(std::uint32_t from, std::uint32_t to, qint64 silentMs)> streamReplaced;
+};
+
+// Status codes beyond the opening's own (0 to 8).
+inline constexpr int StatusReconnecting = 9; // number: the attempt, from 1
+inline constexpr int StatusReconnected = 10;
+inline constexpr int StatusEnded = 11; // the stream ended and played out
+
+// The reconnect's pace; tests shorten it.
+struct ReconnectTiming {
+    int firstDelayMs = 1000; // before the first attempt; doubled after each failure
+    int maxDelayMs = 60000;
+    int stallMs = 10000;       // no byte for this long, nothing to play: stalled
+    int watchMs = 250;         // how often a playing stream is looked at
+    int networkCheckMs = 1000; // how often the connection test runs while waiting
 };
 
 class StreamOpener {
@@ -64,8 +95,11 @@ public:
     StreamOpener(const StreamOpener&) = delete;
     StreamOpener& operator=(const StreamOpener&) = delete;
 
-    // Starts a worker that opens `url`; earlier workers become stale.
-    void open(const QString& url);
+    // Starts a worker that opens `url`; earlier workers become stale. With
+    // `reconnect` the stream is opened again when it drops (above).
+    void open(const QString& url, bool reconnect = false);
+    // For the openings that follow.
+    void setReconnectTiming(const ReconnectTiming& timing);
     // Makes every running worker stale without opening anything (stop).
     void supersede();
     // Closing: see above. shutdown() closes first when close() has not run,
@@ -74,8 +108,10 @@ public:
     void shutdown(int timeoutMs = 5000);
 
     bool closing() const;
-    // Workers that have not ended yet.
+    // Workers still opening (not those watching a playing stream).
     int runningWorkers() const;
+    // Workers watching a playing stream (reconnecting included).
+    int watchingWorkers() const;
     // Every stream handle a worker opened, in order (freed ones included).
     QList<std::uint32_t> openedStreams() const;
 

@@ -51,6 +51,13 @@ bool Recorder::encoderRunning() const {
     return encoder_ != 0 && engine_.Encode_IsActive(encoder_) == engine::ACTIVE_PLAYING;
 }
 
+bool Recorder::moveTo(std::uint32_t stream) {
+    if (encoder_ == 0 || !engine_.Encode_SetChannel(encoder_, stream))
+        return false;
+    stream_ = stream;
+    return true;
+}
+
 bool Recorder::temporaryDiskFull() {
     // Less than an encoder's buffer of room counts as full: the encoder
     // gave up on a write that did not fit.
@@ -92,6 +99,7 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
         return result;
     }
     station_ = station;
+    stream_ = stream;
     result.started = true;
     return result;
 }
@@ -101,6 +109,7 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
     if (encoder_ != 0)
         engine_.Encode_Stop(encoder_); // returns once the encoder has exited
     encoder_ = 0;
+    stream_ = 0;
     const QString station = std::exchange(station_, QString());
     if (!QFileInfo::exists(temporaryFile()))
         return result;

@@ -48,6 +48,12 @@ public:
     // root's folder of the station, or the default root itself.
     StopResult stop(const QString& recordingFolder, const QString& title);
 
+    // The stream being recorded (0 when none).
+    std::uint32_t stream() const { return encoder_ != 0 ? stream_ : 0; }
+    // Goes on recording from `stream` into the same file (a reconnected
+    // station); false when the encoder could not be moved.
+    bool moveTo(std::uint32_t stream);
+
     // Whether the encoder started last still takes audio: false once it
     // has ended by itself (its disk is full, it failed) or was stopped.
     bool encoderRunning() const;
@@ -68,6 +74,7 @@ public:
 private:
     engine::Engine& engine_;
     std::uint32_t encoder_ = 0;
+    std::uint32_t stream_ = 0;
     QString station_;
 };
 

@@ -39,6 +39,14 @@ int readWholeNumber(const QString& section, const QString& key) {
     return StrToInt(readText(section, key));
 }
 
+bool readReconnect() {
+    IniFile ini = openSettings();
+    if (!ini.exists())
+        return true;
+    const std::optional<QString> value = ini.document().find(RadioSection, ReconnectKey);
+    return !value || isOn(*value);
+}
+
 QString delayToSave(const QString& field) {
     return field.isEmpty() ? DefaultDelay : field;
 }
@@ -54,6 +62,8 @@ std::optional<DialogOptions> readDialogOptions() {
     o.songimage = isOn(doc.value(RadioSection, SongImageKey));
     o.balloon = isOn(doc.value(RadioSection, BalloonKey));
     o.separate = isOn(doc.value(RadioSection, SeparateKey));
+    const std::optional<QString> reconnect = doc.find(RadioSection, ReconnectKey);
+    o.reconnect = !reconnect || isOn(*reconnect);
     o.interval = doc.value(RadioSection, IntervalKey);
     o.interval2 = doc.value(RadioSection, Interval2Key);
     o.recdir = doc.value(RecordSection, RecordFolderKey);
@@ -71,6 +81,7 @@ bool writeDialogOptions(const DialogOptions& o) {
     ini.WriteString(RadioSection, Interval2Key, delayToSave(o.interval2));
     ini.WriteString(RadioSection, BalloonKey, flagText(o.balloon));
     ini.WriteString(RecordSection, RecordFolderKey, o.recdir);
+    ini.WriteString(RadioSection, ReconnectKey, flagText(o.reconnect));
     return true;
 }
 

@@ -26,6 +26,8 @@ inline const QString SeparateKey = QStringLiteral("separate");   // flag
 inline const QString IntervalKey = QStringLiteral("interval");   // whole seconds
 inline const QString Interval2Key = QStringLiteral("interval2"); // whole seconds
 inline const QString SkinKey = QStringLiteral("skin");
+// Flag, but on when missing: open a dropped stream again.
+inline const QString ReconnectKey = QStringLiteral("reconnect");
 // [radio]: what the next start restores, written at every shutdown.
 inline const QString VolumeKey = QStringLiteral("Volume"); // whole number 0 to 100
 inline const QString StationKey = QStringLiteral("station");
@@ -57,6 +59,9 @@ QString flagText(bool on);
 QString readText(const QString& section, const QString& key);
 bool readFlag(const QString& section, const QString& key);
 int readWholeNumber(const QString& section, const QString& key);
+// Whether a dropped stream is opened again: a missing file or key means on,
+// otherwise only the exact "true" does.
+bool readReconnect();
 
 // What the Settings window shows and saves. The delays are the texts as
 // stored: the window shows them unchanged, also when they are no number.
@@ -65,6 +70,7 @@ struct DialogOptions {
     bool songimage = false;
     bool balloon = false;
     bool separate = false;
+    bool reconnect = true;       // on unless the file says otherwise
     QString interval, interval2; // seconds
     QString recdir;              // recording folder; empty: the default one
     friend bool operator==(const DialogOptions&, const DialogOptions&) = default;
@@ -78,8 +84,9 @@ QString delayToSave(const QString& field);
 // window then keeps what it shows).
 std::optional<DialogOptions> readDialogOptions();
 
-// Writes autostart, songimage, separate, interval, interval2, balloon and
-// then [record] recdir, in this order, each delay through delayToSave.
+// Writes autostart, songimage, separate, interval, interval2, balloon,
+// [record] recdir and then [radio] reconnect, in this order, each delay
+// through delayToSave.
 // Without a settings file nothing is written and false comes back; a write
 // the system refuses throws IniWriteError after the keys already written.
 bool writeDialogOptions(const DialogOptions& options);

@@ -127,8 +127,13 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
         checkBox("CheckBox1", QStringLiteral("Play last radio station on program restart"), this);
     CheckBox2 = checkBox("CheckBox2", QStringLiteral("Show song image "), this);
     CheckBox4 = checkBox("CheckBox4", QStringLiteral("Show song info balloon"), this);
+    CheckBox5 = checkBox("CheckBox5", QStringLiteral("Reconnect when the station drops"), this);
+    CheckBox5->setAccessibleDescription(
+        QStringLiteral("A recording goes on in the same file across a gap of up to 10 seconds"));
+    CheckBox5->setChecked(true); // on until the settings file says otherwise
     for (QWidget* w : {static_cast<QWidget*>(sLabelFX1), static_cast<QWidget*>(CheckBox1),
-                       static_cast<QWidget*>(CheckBox2), static_cast<QWidget*>(CheckBox4)})
+                       static_cast<QWidget*>(CheckBox2), static_cast<QWidget*>(CheckBox4),
+                       static_cast<QWidget*>(CheckBox5)})
         column->addWidget(w);
 
     sLabelFX2 = greyHeading("sLabelFX2", QStringLiteral("Recording"), this);
@@ -197,8 +202,8 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     sButton2->setAutoDefault(false);
     column->addWidget(sButton2, 0, Qt::AlignRight);
 
-    const QList<QWidget*> order{CheckBox1, CheckBox2, CheckBox4, CheckBox3, edit1,   UpDown1,
-                                Edit2,     UpDown2,   edit3,     sButton1,  sButton2};
+    const QList<QWidget*> order{CheckBox1, CheckBox2, CheckBox4, CheckBox5, CheckBox3, edit1,
+                                UpDown1,   Edit2,     UpDown2,   edit3,     sButton1,  sButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -229,6 +234,7 @@ void TSettings::FormShow() {
     CheckBox2->setChecked(o->songimage);
     CheckBox3->setChecked(o->separate);
     CheckBox4->setChecked(o->balloon);
+    CheckBox5->setChecked(o->reconnect);
     edit1->setText(o->interval);
     Edit2->setText(o->interval2);
 }
@@ -246,6 +252,7 @@ void TSettings::sButton2Click() {
     o.songimage = CheckBox2->isChecked();
     o.separate = CheckBox3->isChecked();
     o.balloon = CheckBox4->isChecked();
+    o.reconnect = CheckBox5->isChecked();
     o.interval = edit1->text();
     o.interval2 = Edit2->text();
     o.recdir = edit3->text();

@@ -1,8 +1,8 @@
 #pragma once
 // The Settings window: automatic restart of the last station, song picture,
 // song-info popup, split recording with its two delays, and the recording
-// folder. Each showing loads the controls from the settings file; "Save"
-// writes all seven options back and hides the window.
+// folder, and reconnecting. Each showing loads the controls from the
+// settings file; "Save" writes all eight options back and hides the window.
 
 #include <QWidget>
 
@@ -49,7 +49,8 @@ public:
     QCheckBox* CheckBox1 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
     QCheckBox* CheckBox4 = nullptr;
-    QLabel* sLabelFX2 = nullptr; // "Recording"
+    QCheckBox* CheckBox5 = nullptr; // reconnect when the station drops
+    QLabel* sLabelFX2 = nullptr;    // "Recording"
     QLabel* sLabel1 = nullptr;
     QCheckBox* CheckBox3 = nullptr;
     QLabel* sLabel2 = nullptr;

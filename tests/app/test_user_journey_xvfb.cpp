@@ -129,8 +129,8 @@ void UserJourneyXvfbTest::addFavoriteRemoveAndSettings_asAUserDoes() {
     QVERIFY(activate(&form));
     QTest::keySequence(&form, QKeySequence("Ctrl+S"));
     QTRY_VERIFY(settings->isVisible());
-    for (QCheckBox* box :
-         {settings->CheckBox1, settings->CheckBox2, settings->CheckBox3, settings->CheckBox4})
+    for (QCheckBox* box : {settings->CheckBox1, settings->CheckBox2, settings->CheckBox3,
+                           settings->CheckBox4, settings->CheckBox5})
         QTest::keyClick(box, Qt::Key_Space);
     for (int i = 0; i < 7; ++i)
         QTest::keyClick(settings->UpDown1, Qt::Key_Up);
@@ -141,7 +141,7 @@ void UserJourneyXvfbTest::addFavoriteRemoveAndSettings_asAUserDoes() {
     QTRY_VERIFY(!settings->isVisible());
     QCOMPARE(f.folder.read("settings/settings.dat"),
              "[radio]\nautostart=true\nsongimage=true\nseparate=true\ninterval=7\n"
-             "interval2=3\nballoon=true\n[record]\nrecdir=" +
+             "interval2=3\nballoon=true\nreconnect=false\n[record]\nrecdir=" +
                  f.folder.file("Recorded by me").toUtf8() + "\n");
     QVERIFY(f.workersDone());
     f.timedQuit();

@@ -14,7 +14,7 @@ class SettingsFileTest : public QObject {
     Q_OBJECT
 private slots:
     void readDialogOptions_takesOnlyExactTrueAndKeepsDelayTexts();
-    void writeDialogOptions_writesSevenKeysInOrderWithDefaultDelay();
+    void writeDialogOptions_writesEightKeysInOrderWithDefaultDelay();
     void writeDialogOptions_withoutFile_writesNothing();
     void readWholeNumber_isStrict();
 };
@@ -22,6 +22,7 @@ private slots:
 void SettingsFileTest::readDialogOptions_takesOnlyExactTrueAndKeepsDelayTexts() {
     TestFolder folder;
     QVERIFY(!readDialogOptions()); // no file: nothing to show
+    QVERIFY(readReconnect());      // reconnecting is on until the file says otherwise
     folder.write("settings/settings.dat", "[RADIO]\nautostart=true\nsongimage=True\n"
                                           "Separate=TRUE\nballoon = true \ninterval=abc\n"
                                           "[record]\nrecdir=/home/me/Music\n");
@@ -34,11 +35,13 @@ void SettingsFileTest::readDialogOptions_takesOnlyExactTrueAndKeepsDelayTexts() 
     QCOMPARE(o->interval, QString("abc"));
     QCOMPARE(o->interval2, QString());
     QCOMPARE(o->recdir, QString("/home/me/Music"));
+    QVERIFY(o->reconnect); // a missing key is on
+    QVERIFY(readReconnect());
     QVERIFY(readFlag(RadioSection, AutostartKey));
     QVERIFY(!readFlag(RadioSection, SongImageKey));
 }
 
-void SettingsFileTest::writeDialogOptions_writesSevenKeysInOrderWithDefaultDelay() {
+void SettingsFileTest::writeDialogOptions_writesEightKeysInOrderWithDefaultDelay() {
     TestFolder folder;
     folder.write("settings/settings.dat", "[radio]\nVolume=40\nautostart=false\n");
     DialogOptions o;
@@ -46,15 +49,18 @@ void SettingsFileTest::writeDialogOptions_writesSevenKeysInOrderWithDefaultDelay
     o.balloon = true;
     o.interval2 = "17";
     o.recdir = "  typed folder";
+    o.reconnect = false;
     QVERIFY(writeDialogOptions(o));
     QCOMPARE(QString::fromUtf8(folder.read("settings/settings.dat")),
              QString("[radio]\nVolume=40\nautostart=true\nsongimage=false\nseparate=false\n"
-                     "interval=2\ninterval2=17\nballoon=true\n[record]\nrecdir=  typed folder\n"));
+                     "interval=2\ninterval2=17\nballoon=true\nreconnect=false\n[record]\n"
+                     "recdir=  typed folder\n"));
     auto back = readDialogOptions();
     QVERIFY(back);
     QCOMPARE(back->interval, QString("2"));
     QCOMPARE(back->interval2, QString("17"));
-    QVERIFY(back->autostart && back->balloon && !back->separate);
+    QVERIFY(back->autostart && back->balloon && !back->separate && !back->reconnect);
+    QVERIFY(!readReconnect());
 }
 
 void SettingsFileTest::writeDialogOptions_withoutFile_writesNothing() {

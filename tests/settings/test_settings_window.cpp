@@ -55,11 +55,12 @@ void SettingsWindowTest::showAndSave_roundTripEveryKey() {
     QCOMPARE(w->edit1->text(), QString("5"));
     QCOMPARE(w->Edit2->text(), QString("junk")); // shown as stored
     QCOMPARE(w->edit3->text(), QString("/srv/rec"));
+    QVERIFY(w->CheckBox5->isChecked()); // no reconnect key: on
 
     // Keyboard order, as the window lists its controls.
-    const QList<QWidget*> order{w->CheckBox1, w->CheckBox2, w->CheckBox4, w->CheckBox3,
-                                w->edit1,     w->UpDown1,   w->Edit2,     w->UpDown2,
-                                w->edit3,     w->sButton1,  w->sButton2};
+    const QList<QWidget*> order{w->CheckBox1, w->CheckBox2, w->CheckBox4, w->CheckBox5,
+                                w->CheckBox3, w->edit1,     w->UpDown1,   w->Edit2,
+                                w->UpDown2,   w->edit3,     w->sButton1,  w->sButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         QCOMPARE(nextTabStop(order[i - 1]), order[i]);
     for (QWidget* c : order)
@@ -69,13 +70,14 @@ void SettingsWindowTest::showAndSave_roundTripEveryKey() {
     w->CheckBox2->setChecked(true);
     w->CheckBox3->setChecked(true);
     w->CheckBox4->setChecked(false);
+    w->CheckBox5->setChecked(false);
     w->edit1->clear(); // an empty field saves "2"
     w->edit3->setText("typed, not checked");
     w->sButton2->click();
     QVERIFY(!w->isVisible());
     QCOMPARE(f.folder.read("settings/settings.dat"),
              QByteArray("[radio]\nautostart=false\nsongimage=true\nballoon=false\nseparate=true\n"
-                        "interval=2\ninterval2=junk\nVolume=40\n[record]\n"
+                        "interval=2\ninterval2=junk\nVolume=40\nreconnect=false\n[record]\n"
                         "recdir=typed, not checked\n"));
 
     // The close box hides without writing; a new showing reloads.
