@@ -186,6 +186,9 @@ public:
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit3 = nullptr;
     QLineEdit* Edit4 = nullptr;
+    // The current station's `charset` key from the working catalog, read
+    // with its URL and website; empty for the guess.
+    QString CurrentCharset;
     QLineEdit* Edit5 = nullptr; // SongTitle
     QLineEdit* Edit6 = nullptr; // song title when the recording started
     QLineEdit* Edit7 = nullptr; // web address of the banner shown

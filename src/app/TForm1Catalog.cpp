@@ -93,6 +93,7 @@ void makeCurrent(TForm1& form, const QString& name) {
     form.Edit1->setText(link.streaming);
     form.Edit3->setText(name);
     form.Edit4->setText(link.website);
+    form.CurrentCharset = link.charset;
 }
 
 } // namespace

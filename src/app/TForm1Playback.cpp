@@ -146,11 +146,16 @@ void TForm1::RunClick() {
     }
     showDefaultPicture(Image2, Image1);
     setSongPictureFile(QString());
-    if (!TestStreamUrl().isEmpty())
+    // A station's titles come in its record's charset; the Add-station test
+    // URL has no record, so its titles are guessed.
+    QString charset;
+    if (!TestStreamUrl().isEmpty()) {
         Edit1->setText(TestStreamUrl());
-    else
+    } else {
         UseSelectedStation();
-    playback_->opener->open(Edit1->text(), settings::readReconnect());
+        charset = CurrentCharset;
+    }
+    playback_->opener->open(Edit1->text(), settings::readReconnect(), charset);
 }
 
 void TForm1::StatusMessage(int code, qint64 number, const QString& text) {

@@ -155,6 +155,13 @@ void TForm1::reloadClick() {
         return;
     Edit1->setText(ini.ReadString(settings::RadioSection, settings::StationKey));
     Edit3->setText(ini.ReadString(settings::RadioSection, settings::NameKey));
+    // The station's charset, as choosing it in the list would read it; a
+    // working catalog that cannot be read leaves its titles to the guess.
+    try {
+        CurrentCharset = catalog::readStationLink(Edit3->text()).charset;
+    } catch (const FileReadError&) {
+        CurrentCharset.clear();
+    }
     // A volume that is no whole number ends the handler here: nothing opens.
     TrackBar1->setValue(StrToInt(ini.ReadString(settings::RadioSection, settings::VolumeKey)));
     invoke(QStringLiteral("Run"));

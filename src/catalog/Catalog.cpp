@@ -492,7 +492,8 @@ QVector<StationRow> sortAndDropRepeats(const QVector<StationRow>& rows, const In
 }
 
 StationLink linkFor(const IniDocument& workingCatalog, const QString& name) {
-    return {workingCatalog.value(name, StreamingKey), workingCatalog.value(name, WebsiteKey)};
+    return {workingCatalog.value(name, StreamingKey), workingCatalog.value(name, WebsiteKey),
+            workingCatalog.value(name, CharsetKey)};
 }
 
 LoadResult loadPlaylist(const Filter& filter, const Notify& notify) {

@@ -48,9 +48,10 @@ struct StationRow {
     friend bool operator==(const StationRow&, const StationRow&) = default;
 };
 
-// What making a row current reads from the working catalog.
+// What making a row current reads from the working catalog. `charset` names
+// the character set the station sends its titles in (empty: the guess).
 struct StationLink {
-    QString streaming, website;
+    QString streaming, website, charset;
     friend bool operator==(const StationLink&, const StationLink&) = default;
 };
 
@@ -85,7 +86,8 @@ QVector<StationRow> listStationText(const QString& text, const Filter& filter);
 // the working catalog for Load Playlist, favorites.dat for Load favorites.
 QVector<StationRow> sortAndDropRepeats(const QVector<StationRow>& rows, const IniDocument& lookup);
 
-// The stream URL and website of a station; empty for a name not held.
+// The stream URL, website and charset of a station; empty for a name not
+// held.
 StationLink linkFor(const IniDocument& workingCatalog, const QString& name);
 
 // Shows a message to the user; the load functions call it at the moment the
@@ -118,6 +120,9 @@ std::optional<std::pair<QStringList, QStringList>> readFilterLists();
 
 // True when temp.dat exists; selection and stepping do nothing without it.
 bool workingCatalogExists();
+
+// The key of a station record that names its titles' character set.
+inline const QString CharsetKey = QStringLiteral("charset");
 
 // Reads temp.dat once and returns the station's link (empty when the file
 // or the name is missing). Throws FileReadError when it cannot be read.

@@ -46,6 +46,11 @@ bool addFavorite(const QString& name) {
     QList<std::pair<QString, QString>> entries;
     for (qsizetype i = 0; i < keys.size(); ++i)
         entries.append({keys[i], values[i]});
+    // A station's charset goes along, so its titles read right wherever the
+    // favorite is played from; a station without one gets no empty key.
+    const QString charset = catalog.value(name, CharsetKey);
+    if (!charset.isEmpty())
+        entries.append({CharsetKey, charset});
     IniFile(ProgramPath(FavoritesFile)).WriteStrings(name, entries);
     return true;
 }

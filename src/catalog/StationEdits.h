@@ -21,11 +21,10 @@ inline const QString NoActiveStationText = QStringLiteral("No active radio stati
 QString notInCatalogText(const QString& name);
 
 // Copies the record of `name` from the working catalog temp.dat into
-// favorites.dat (genre, language, website, streaming, bitrate, in one
-// replacement of the file; a name already there in any letter case is
-// replaced, not repeated). False, with nothing written, when temp.dat does
-// not hold the name: a favorite is never overwritten with empty values.
-// Throws FileReadError or IniWriteError.
+// favorites.dat (genre, language, website, streaming, bitrate, and charset
+// when the station has one, in one replacement of the file; a name already there in any letter case
+// is replaced, not repeated). False, with nothing written, when temp.dat does not hold the name: a
+// favorite is never overwritten with empty values. Throws FileReadError or IniWriteError.
 bool addFavorite(const QString& name);
 
 // --- A new station -------------------------------------------------------

@@ -2,10 +2,24 @@
 
 #include "common/Paths.h"
 
+#include <QStringDecoder>
+
 namespace tolvane::playback {
 
 QString decodeTagText(QByteArrayView bytes) {
     return decodeUtf8OrLatin1(bytes);
+}
+
+engine::TextDecoder stationTextDecoder(const QString& charset) {
+    const QByteArray name = charset.trimmed().toLatin1();
+    if (name.isEmpty() || !QStringDecoder(name.constData()).isValid())
+        return {};
+    return [name](std::string_view raw) {
+        // A decoder of its own for each text: this runs on engine threads.
+        QStringDecoder decode(name.constData(), QStringDecoder::Flag::Stateless);
+        const QString text = decode(QByteArrayView(raw.data(), static_cast<qsizetype>(raw.size())));
+        return text.toStdString();
+    };
 }
 
 std::optional<QString> parseStreamTitle(const QString& metadata) {

@@ -2,6 +2,8 @@
 // The song title a station sends inside its stream, and its split into
 // artist and song for the lyrics window.
 
+#include "playback/engine/Text.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -12,6 +14,12 @@ namespace tolvane::playback {
 // Tag text as servers send it: UTF-8 when the bytes are valid UTF-8,
 // otherwise ISO-8859-1 (what most stations still send).
 QString decodeTagText(QByteArrayView bytes);
+
+// The decoder for a station record's `charset` key (a character set name
+// as Qt knows it: "windows-1251", "ISO-8859-2", "KOI8-R", ...), for the
+// engine to decode the station's titles and header texts with. Empty, and
+// so the guess above, for an empty or unknown name.
+engine::TextDecoder stationTextDecoder(const QString& charset);
 
 // The title in a metadata text of the form StreamTitle='...';...
 //

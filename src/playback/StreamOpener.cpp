@@ -210,8 +210,8 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
         return !closing && gen == generation;
     }
 
-    void work(std::uint64_t gen, const QByteArray& url, bool reconnect, ReconnectTiming timing,
-              Tally& tally);
+    void work(std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText,
+              bool reconnect, ReconnectTiming timing, Tally& tally);
     // Buffering, headers, first title and playback; false when the
     // generation went stale (the stream is freed then).
     bool workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token);
@@ -219,11 +219,11 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
     bool reportHeaders(std::uint64_t gen, HSTREAM handle);
     // Watches the playing stream until the generation goes stale, or (without
     // reconnecting) until it has ended and played out.
-    void watch(std::uint64_t gen, const QByteArray& url, HSTREAM handle, bool reconnect,
-               const ReconnectTiming& timing);
+    void watch(std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText,
+               HSTREAM handle, bool reconnect, const ReconnectTiming& timing);
     // Opens `url` again and buffers it without a word to the window; 0 when
     // it failed or the generation went stale. The stream is live, not current.
-    HSTREAM reopen(std::uint64_t gen, const QByteArray& url);
+    HSTREAM reopen(std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText);
     // Makes `next` the current stream in place of `previous` and plays it.
     bool replace(std::uint64_t gen, HSTREAM previous, HSTREAM next, qint64 silentMs);
 };
@@ -336,7 +336,8 @@ void StreamOpener::Shared::freeStream(DWORD handle) {
 }
 
 // The worker procedure, one per opening.
-void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url, bool reconnect,
+void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url,
+                                const engine::TextDecoder& decodeText, bool reconnect,
                                 ReconnectTiming timing, Tally& tally) {
     // 1. The connection test; without a connection the playing stream goes on.
     const std::optional<bool> connected = onWindow(gen, [this] { return actions.isConnected(); });
@@ -365,7 +366,7 @@ void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url, bool r
     // 5. Connect; the call returns once connected or failed.
     const std::uintptr_t token = registerTarget(shared_from_this(), gen);
     const HSTREAM handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
-                                                  &downloadProc, tokenValue(token));
+                                                  &downloadProc, tokenValue(token), decodeText);
     const int error = engine.ErrorGetCode();
 
     // 6. Not opened.
@@ -397,7 +398,7 @@ void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url, bool r
     if (!workOpened(gen, handle, token))
         return;
     beginWatching(tally);
-    watch(gen, url, handle, reconnect, timing);
+    watch(gen, url, decodeText, handle, reconnect, timing);
 }
 
 bool StreamOpener::Shared::reportHeaders(std::uint64_t gen, HSTREAM handle) {
@@ -481,7 +482,8 @@ bool StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::ui
 
 // --- Watching and reconnecting ----------------------------------------------
 
-void StreamOpener::Shared::watch(std::uint64_t gen, const QByteArray& url, HSTREAM handle,
+void StreamOpener::Shared::watch(std::uint64_t gen, const QByteArray& url,
+                                 const engine::TextDecoder& decodeText, HSTREAM handle,
                                  bool reconnect, const ReconnectTiming& timing) {
     using Clock = std::chrono::steady_clock;
     constexpr engine::QWORD Unknown = ~engine::QWORD{0};
@@ -566,7 +568,7 @@ void StreamOpener::Shared::watch(std::uint64_t gen, const QByteArray& url, HSTRE
                     return;
                 look(); // the old stream plays out meanwhile
             }
-            next = reopen(gen, url);
+            next = reopen(gen, url, decodeText);
             if (next == 0) {
                 if (!isCurrent(gen))
                     return;
@@ -586,10 +588,11 @@ void StreamOpener::Shared::watch(std::uint64_t gen, const QByteArray& url, HSTRE
     }
 }
 
-HSTREAM StreamOpener::Shared::reopen(std::uint64_t gen, const QByteArray& url) {
+HSTREAM StreamOpener::Shared::reopen(std::uint64_t gen, const QByteArray& url,
+                                     const engine::TextDecoder& decodeText) {
     const std::uintptr_t token = registerTarget(shared_from_this(), gen);
     const HSTREAM handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
-                                                  &downloadProc, tokenValue(token));
+                                                  &downloadProc, tokenValue(token), decodeText);
     if (handle == 0) {
         unregisterTarget(token);
         return 0;
@@ -688,7 +691,7 @@ void StreamOpener::reapFinishedWorkers() {
     });
 }
 
-void StreamOpener::open(const QString& url, bool reconnect) {
+void StreamOpener::open(const QString& url, bool reconnect, const QString& charset) {
     if (shutDown_)
         return;
     reapFinishedWorkers();
@@ -715,9 +718,10 @@ void StreamOpener::open(const QString& url, bool reconnect) {
     };
     try {
         worker->thread =
-            std::thread([shared = shared_, gen, url = url.toUtf8(), reconnect, timing, finished] {
+            std::thread([shared = shared_, gen, url = url.toUtf8(),
+                         decodeText = stationTextDecoder(charset), reconnect, timing, finished] {
                 Shared::Tally tally;
-                shared->work(gen, url, reconnect, timing, tally);
+                shared->work(gen, url, decodeText, reconnect, timing, tally);
                 finished(tally);
             });
     } catch (const std::system_error&) {

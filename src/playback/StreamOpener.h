@@ -96,8 +96,10 @@ public:
     StreamOpener& operator=(const StreamOpener&) = delete;
 
     // Starts a worker that opens `url`; earlier workers become stale. With
-    // `reconnect` the stream is opened again when it drops (above).
-    void open(const QString& url, bool reconnect = false);
+    // `reconnect` the stream is opened again when it drops (above). The
+    // station's `charset` (empty or unknown: the guess) decodes its titles
+    // and header texts.
+    void open(const QString& url, bool reconnect = false, const QString& charset = QString());
     // For the openings that follow.
     void setReconnectTiming(const ReconnectTiming& timing);
     // Makes every running worker stale without opening anything (stop).

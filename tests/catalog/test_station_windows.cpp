@@ -6,6 +6,7 @@
 #include "TlsProxy.h"
 #include "catalog/StationEdits.h"
 #include "catalog/TForm3.h"
+#include "common/IniFile.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -99,6 +100,16 @@ void StationWindowsTest::addToFavorites_copiesRecordAndShowsMessagesInOrder() {
     form.invoke("Button4");
     QCOMPARE(f.messages.texts(), QStringList{"Rock FM has been added successfully to favorites"});
     QCOMPARE(f.folder.read("favorites.dat"), record);
+
+    // A station's charset goes along with its record.
+    f.folder.write("radiouser.dat", "[Radio Kyiv]\ngenre=Pop\nlanguage=Ukrainian\n"
+                                    "streaming=http://127.0.0.1:9/kyiv\ncharset=windows-1251\n");
+    form.invoke("Button3");
+    selectByName(form.ListView1, "Radio Kyiv");
+    form.invoke("Button4");
+    IniFile favorites(f.folder.file("favorites.dat"));
+    QCOMPARE(favorites.ReadString("Radio Kyiv", "charset"), QStringLiteral("windows-1251"));
+    QCOMPARE(favorites.ReadString("Rock FM", "charset"), QString());
     f.quit();
 }
 

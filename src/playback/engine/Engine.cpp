@@ -369,6 +369,11 @@ BOOL Engine::Start() {
 
 HSTREAM Engine::StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc,
                                 void* user) {
+    return StreamCreateURL(url, offset, flags, proc, user, TextDecoder());
+}
+
+HSTREAM Engine::StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc,
+                                void* user, TextDecoder decodeText) {
     const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
     (void)offset;                                   // live streams cannot start at an offset
     NetConfig config;
@@ -380,6 +385,7 @@ HSTREAM Engine::StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWN
         config = impl->net_;
         impl->pending_.push_back(cancel);
     }
+    config.decodeText = std::move(decodeText);
     if (!url || !*url) {
         std::lock_guard lock(impl->mutex_);
         std::erase(impl->pending_, cancel);

@@ -30,6 +30,8 @@
 // all; metadata up to 4080 bytes a block; icy-metaint is ignored unless
 // 16..1048576.
 
+#include "Text.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -196,6 +198,13 @@ public:
     // download ends by itself.
     HSTREAM StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc,
                             void* user);
+    // The same for a station known to send its texts in a character set of
+    // its own: its ICY titles and header lines that are not plain ASCII go
+    // through `decodeText` (on the stream's transport thread) instead of the
+    // guess (UTF-8, else ISO-8859-1). Titles from the stream's own tags are
+    // UTF-8 by their format and are not touched. Empty: the guess.
+    HSTREAM StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc,
+                            void* user, TextDecoder decodeText);
     BOOL StreamFree(HSTREAM handle);
     // Byte counts of the download buffer; (QWORD)-1 on failure.
     //   FILEPOS_END:      the buffer's length: CONFIG_NET_BUFFER ms at the

@@ -77,7 +77,7 @@ bool StreamImpl::segmentDone(CURLcode rc, int& error) {
         return false;
     // Skipped; the next one is fetched afresh.
     if (phase_ == Phase::Head)
-        collector_ = HeaderCollector{};
+        collector_ = HeaderCollector{config_.decodeText};
     return true;
 }
 

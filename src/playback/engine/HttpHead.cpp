@@ -121,7 +121,7 @@ HeaderCollector::Result HeaderCollector::addLine(std::string_view raw) {
     if (bytes_ > kMaxHeadBytes || head_.lines.size() >= kMaxLines)
         return Result::TooLarge;
     // Station names come in any character set; keep the tags in UTF-8.
-    head_.lines.push_back(toUtf8(line));
+    head_.lines.push_back(decodeServerText(line, decode_));
     return Result::More;
 }
 

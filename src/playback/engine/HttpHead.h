@@ -2,10 +2,13 @@
 // The response head of a stream server, collected line by line with limits
 // on everything the server controls. Pure: no network here.
 
+#include "Text.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tolvane::engine {
@@ -45,6 +48,10 @@ public:
         Invalid,  // the first line is not a status line
     };
 
+    // Header texts in a character set other than ASCII go through `decode`
+    // (see decodeServerText).
+    explicit HeaderCollector(TextDecoder decode = {}) : decode_(std::move(decode)) {}
+
     // One line as the transport delivers it (line end included or not).
     // A status line after a complete head starts a new one (after a
     // redirect or an interim reply); inside a head it is an ordinary line.
@@ -55,6 +62,7 @@ private:
     ResponseHead head_;
     std::size_t bytes_ = 0;
     bool inHead_ = false;
+    TextDecoder decode_;
 };
 
 } // namespace tolvane::engine

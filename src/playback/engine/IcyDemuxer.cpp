@@ -6,7 +6,7 @@
 
 namespace tolvane::engine {
 
-bool cleanMetadata(std::string_view raw, std::string& text) {
+bool cleanMetadata(std::string_view raw, std::string& text, const TextDecoder& decode) {
     raw = raw.substr(0, raw.find('\0'));
     if (raw.empty())
         return false;
@@ -17,7 +17,7 @@ bool cleanMetadata(std::string_view raw, std::string& text) {
         if (u == 0x7F)
             return false;
     }
-    text = toUtf8(raw);
+    text = decodeServerText(raw, decode);
     return true;
 }
 
@@ -70,7 +70,7 @@ void IcyDemuxer::feed(const std::uint8_t* data, std::size_t size, Sink& sink) {
 
 void IcyDemuxer::finishMeta(Sink& sink) {
     std::string text;
-    if (cleanMetadata(meta_, text))
+    if (cleanMetadata(meta_, text, decode_))
         sink.metadata(text);
     meta_.clear();
 }

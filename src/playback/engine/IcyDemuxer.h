@@ -6,10 +6,13 @@
 // Body layout: `metaint` audio bytes, one length byte L, 16 x L metadata
 // bytes (text padded with NULs), then again. L = 0 means "no change".
 
+#include "Text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tolvane::engine {
 
@@ -24,8 +27,10 @@ public:
         virtual void metadata(const std::string& text) = 0;
     };
 
-    // metaint 0: the body is all audio.
-    explicit IcyDemuxer(std::size_t metaint) : metaint_(metaint), left_(metaint) {}
+    // metaint 0: the body is all audio. Texts are decoded by `decode` (see
+    // decodeServerText).
+    explicit IcyDemuxer(std::size_t metaint, TextDecoder decode = {})
+        : metaint_(metaint), left_(metaint), decode_(std::move(decode)) {}
 
     void feed(const std::uint8_t* data, std::size_t size, Sink& sink);
 
@@ -39,10 +44,12 @@ private:
     State state_ = State::Audio;
     std::size_t left_; // bytes left in the current audio run or metadata block
     std::string meta_; // metadata bytes collected so far
+    TextDecoder decode_;
 };
 
-// Cleans one metadata block: cut at the first NUL, reject junk, UTF-8 out.
-// Returns false for blocks that carry nothing usable.
-bool cleanMetadata(std::string_view raw, std::string& text);
+// Cleans one metadata block: cut at the first NUL, reject junk, UTF-8 out
+// (through `decode`, see decodeServerText). Returns false for blocks that
+// carry nothing usable.
+bool cleanMetadata(std::string_view raw, std::string& text, const TextDecoder& decode = {});
 
 } // namespace tolvane::engine

@@ -208,7 +208,7 @@ void StreamImpl::startAudio() {
     }
     // HLS segments carry no ICY metadata, whatever their server says.
     const std::size_t metaint = hls_ ? 0 : head_.metaint().value_or(0);
-    demux_ = std::make_unique<IcyDemuxer>(metaint);
+    demux_ = std::make_unique<IcyDemuxer>(metaint, config_.decodeText);
     {
         std::lock_guard lock(tagMutex_);
         tagBlock_ = head_.tagBlock();

@@ -38,6 +38,7 @@
 // which no callback is made, and ends both threads.
 
 #include "Engine.h"
+#include "Text.h"
 #include "common/Version.h"
 
 #include <atomic>
@@ -68,6 +69,9 @@ struct NetConfig {
     // Unset: the system's certificate store; else the only trusted CAs.
     std::optional<std::string> caFile;
     std::string agent = std::string("Tolvane/") + TolvaneVersion;
+    // The station's character set for its titles and header texts; empty:
+    // the guess (UTF-8, else ISO-8859-1). Per stream, never engine-wide.
+    TextDecoder decodeText;
 };
 
 class StreamImpl;

@@ -73,7 +73,8 @@ public:
     enum class OpenState { Pending, Audio, Playlist, Failed };
 
     StreamImpl(std::string url, const NetConfig& config, DWORD flags, DOWNLOADPROC proc, void* user)
-        : url_(std::move(url)), config_(config), flags_(flags), proc_(proc), user_(user) {}
+        : url_(std::move(url)), config_(config), flags_(flags), proc_(proc), user_(user),
+          collector_(config.decodeText) {}
 
     ~StreamImpl() override;
 

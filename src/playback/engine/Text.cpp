@@ -1,5 +1,7 @@
 #include "Text.h"
 
+#include <algorithm>
+
 namespace tolvane::engine {
 
 bool isValidUtf8(std::string_view text) {
@@ -56,6 +58,15 @@ std::string latin1ToUtf8(std::string_view text) {
 
 std::string toUtf8(std::string_view text) {
     return isValidUtf8(text) ? std::string(text) : latin1ToUtf8(text);
+}
+
+std::string decodeServerText(std::string_view raw, const TextDecoder& decoder) {
+    const bool ascii = std::all_of(raw.begin(), raw.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !decoder)
+        return ascii ? std::string(raw) : toUtf8(raw);
+    std::string text = decoder(raw);
+    return isValidUtf8(text) ? text : toUtf8(raw);
 }
 
 std::string asciiLower(std::string_view text) {
