@@ -10,6 +10,7 @@ PACKAGES=(
   libcurl4-openssl-dev libssl-dev openssl
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmpg123-dev
+  libtag1-dev
   libpulse-dev
   lame
   icecast2 ffmpeg pulseaudio pulseaudio-utils

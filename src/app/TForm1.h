@@ -8,6 +8,7 @@
 #include "online/Fetch.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPoint>
 #include <QTimer>
@@ -41,7 +42,10 @@ struct StationRow;
 }
 namespace tolvane::recording {
 class Recorder;
-}
+class RecordingTagger;
+struct RecordingTags;
+struct Filing;
+} // namespace tolvane::recording
 
 namespace tolvane {
 
@@ -204,6 +208,9 @@ public:
     // True while the first showing's start-up block runs.
     bool inFirstShowing_ = false;
     bool IsRecording = false;
+    // Waits at most `timeoutMs` (negative: no limit) until the recordings
+    // filed so far carry their tags; false when some are still being tagged.
+    bool waitForRecordingTags(int timeoutMs = -1);
     int MutedVolume = 0;
     int LevelPeak = 0;
     int ClockHours = 0, ClockMinutes = 0, ClockSeconds = 0;
@@ -355,6 +362,21 @@ private:
     bool playing_ = false;
     QString songPictureFile_;
     std::unique_ptr<playback::SleepTimer> sleepTimer_;
+    // Tags filed recordings off this thread.
+    std::unique_ptr<recording::RecordingTagger> tagger_;
+    // The running recording's start and its station's website (the website
+    // of the station heard, also when another one is current at the stop).
+    QDateTime recordingStarted_;
+    QString recordingWebsite_;
+    // The song pictures fetched last, with the title each was fetched for:
+    // a recording gets the picture of its own song, also when the next
+    // song's picture came before the recording was filed.
+    QList<std::pair<QString, QByteArray>> songPictures_;
+    void rememberSongPicture(const QString& title, const QByteArray& picture);
+    QByteArray songPicture(const QString& title) const;
+    // Hands a filed recording to the tagger.
+    void tagFiled(const QString& path, const recording::RecordingTags& tags);
+    void tagStopped(const QString& station, const recording::Filing& filing);
 };
 
 } // namespace tolvane

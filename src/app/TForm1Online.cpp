@@ -14,6 +14,7 @@
 #include "online/Fetch.h"
 #include "online/TForm7.h"
 #include "online/WebService.h"
+#include "recording/RecordingTags.h"
 #include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
@@ -88,6 +89,13 @@ void TForm1::Button13xClick() {
         const QPixmap picture(ProgramPath(PictureFile), "JPG");
         Image1->setPixmap(picture.isNull() ? Image2->pixmap() : picture);
         setSongPictureFile(picture.isNull() ? QString() : ProgramPath(PictureFile));
+        // Kept for the recording of this song, which may be filed after the
+        // next song's picture has replaced this one.
+        if (!picture.isNull()) {
+            QFile file(ProgramPath(PictureFile));
+            if (file.size() <= recording::MaxTagPictureBytes && file.open(QIODevice::ReadOnly))
+                rememberSongPicture(title, file.readAll());
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "recording/Recorder.h"
+#include "recording/RecordingTags.h"
 #include "settings/SettingsFile.h"
 
 #include <QDir>
@@ -19,6 +20,8 @@ namespace tolvane {
 namespace {
 // How soon an encoder that ended by itself is noticed.
 constexpr int RecordingWatchMs = 500;
+// How many songs' pictures are kept for the recordings still running.
+constexpr qsizetype SongPicturesKept = 8;
 } // namespace
 
 recording::Recorder& TForm1::recorder() {
@@ -46,6 +49,14 @@ void TForm1::startRecording(const QString& recordingFolder) {
     setCaption(SpeedButton2, QStringLiteral("..."));
     const recording::Recorder::StartResult started =
         recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder);
+    if (started.recovered.filed)
+        tagFiled(started.recovered.path, started.recoveredTags);
+    if (started.started) {
+        recordingStarted_ = QDateTime::currentDateTime();
+        recordingWebsite_ = Edit4->text();
+        recording::writePendingTags(Edit6->text(), Edit3->text(), recordingWebsite_,
+                                    recordingStarted_);
+    }
     if (!started.started) {
         IsRecording = false;
         setCaption(SpeedButton2, QStringLiteral("rec"));
@@ -66,7 +77,9 @@ void TForm1::stopRecording(const QString& recordingFolder) {
     if (recordingWatch_)
         recordingWatch_->stop();
     setCaption(SpeedButton2, QStringLiteral("rec"));
+    const QString station = recorder().station();
     const recording::Recorder::StopResult stopped = recorder().stop(recordingFolder, Edit6->text());
+    tagStopped(station, stopped.filing);
     if (!stopped.message.isEmpty())
         ShowMessage(stopped.message);
 }
@@ -84,8 +97,10 @@ void TForm1::watchRecording() {
     Timer6->stop();
     recordingWatch_->stop();
     setCaption(SpeedButton2, QStringLiteral("rec"));
+    const QString station = recorder().station();
     const recording::Recorder::StopResult stopped = recorder().stop(
         settings::readText(settings::RecordSection, settings::RecordFolderKey), Edit6->text());
+    tagStopped(station, stopped.filing);
     QString text = diskFull ? QStringLiteral("Recording stopped: the disk is full.")
                             : QStringLiteral("Recording stopped: the MP3 encoder ended "
                                              "unexpectedly.");
@@ -111,6 +126,40 @@ void TForm1::StreamReplaced(std::uint32_t from, std::uint32_t to, qint64 silentM
     sButton3Click();
     if (!IsRecording && CurrentStream.load() == to)
         sButton3Click();
+}
+
+void TForm1::tagFiled(const QString& path, const recording::RecordingTags& tags) {
+    if (!tagger_)
+        tagger_ = std::make_unique<recording::RecordingTagger>();
+    tagger_->tag(path, tags);
+}
+
+void TForm1::tagStopped(const QString& station, const recording::Filing& filing) {
+    if (!filing.filed)
+        return;
+    tagFiled(filing.path, recording::recordingTags(Edit6->text(), station, recordingWebsite_,
+                                                   recordingStarted_, songPicture(Edit6->text())));
+}
+
+bool TForm1::waitForRecordingTags(int timeoutMs) {
+    return !tagger_ || tagger_->waitIdle(timeoutMs);
+}
+
+void TForm1::rememberSongPicture(const QString& title, const QByteArray& picture) {
+    songPictures_.removeIf([&](const auto& kept) { return kept.first == title; });
+    songPictures_.append({title, picture});
+    while (songPictures_.size() > SongPicturesKept)
+        songPictures_.removeFirst();
+}
+
+QByteArray TForm1::songPicture(const QString& title) const {
+    if (title.isEmpty())
+        return {};
+    for (const auto& [keptTitle, picture] : songPictures_) {
+        if (keptTitle == title)
+            return picture;
+    }
+    return {};
 }
 
 void TForm1::Timer4Timer() {

@@ -179,6 +179,9 @@ void TForm1::FormDestroy() {
     destroyed_ = true;
     WebBrowser1.reset(); // a ping still under way is stopped
     shutdownPlayback();
+    // The close step filed the last recording: it gets its tags before the
+    // program ends (a kill instead leaves it whole, untagged).
+    waitForRecordingTags();
 
     runGuarded([this] {
         const QString temp = ProgramPath(catalog::WorkingCatalogFile);

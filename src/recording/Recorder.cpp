@@ -77,6 +77,7 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     // An empty one holds nothing to keep (the encoder never wrote a frame).
     removeIfEmpty(temporaryFile());
     if (QFileInfo::exists(temporaryFile())) {
+        RecordingTags tags = readPendingTags(temporaryFile());
         const Filing kept = fileRecording(temporaryFile(), RecoveredName, {defaultRoot()});
         if (!kept.filed) {
             result.message = QStringLiteral("An earlier recording is still in \"%1\" and could "
@@ -87,7 +88,11 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
         result.message = QStringLiteral("A recording left by an earlier session was kept as "
                                         "\"%1\".")
                              .arg(nativePath(kept.path));
+        result.recovered = kept;
+        result.recoveredTags = std::move(tags);
     }
+    // What a recording left behind was to be tagged with belongs to it alone.
+    removePendingTags();
 
     QDir().mkpath(stationFolder(recordingFolder, station));
     encoder_ =
@@ -111,12 +116,12 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
     encoder_ = 0;
     stream_ = 0;
     const QString station = std::exchange(station_, QString());
-    if (!QFileInfo::exists(temporaryFile()))
+    if (!QFileInfo::exists(temporaryFile()) || removeIfEmpty(temporaryFile())) {
+        // Nothing was recorded (an encoder that ended before its first
+        // frame leaves an empty file): nothing to file or tag.
+        removePendingTags();
         return result;
-    // An encoder that ended before its first frame leaves an empty file: no
-    // recording to file.
-    if (removeIfEmpty(temporaryFile()))
-        return result;
+    }
     result.recorded = true;
 
     QStringList folders{stationFolder(recordingFolder, station)};
@@ -125,6 +130,10 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
             folders << fallback;
     }
     result.filing = fileRecording(temporaryFile(), title, folders);
+    // A recording still in the temporary file keeps what it is to be
+    // tagged with, for the next start to find.
+    if (result.filing.filed)
+        removePendingTags();
     if (!result.filing.filed) {
         result.message = QStringLiteral("The recording could not be filed; it was kept as "
                                         "\"%1\".")

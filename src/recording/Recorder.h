@@ -9,6 +9,7 @@
 // under the station that was heard. User-interface thread only.
 
 #include "RecordingFiles.h"
+#include "RecordingTags.h"
 
 #include <QString>
 
@@ -30,6 +31,10 @@ public:
         // recording an earlier session left behind. Empty when nothing is
         // to be said.
         QString message;
+        // A recording an earlier session left behind, filed now, and what
+        // is known to tag it with.
+        Filing recovered;
+        RecordingTags recoveredTags;
     };
     struct StopResult {
         bool recorded = false; // the encoder wrote a file

@@ -3,14 +3,18 @@
 // and the song, and the automatic split at song changes.
 
 #include "../playback/PlaybackFixture.h"
+#include "HttpTestServer.h"
 #include "IcecastServer.h"
 #include "Mp3Check.h"
 #include "recording/Recorder.h"
 
 #include <QAccessible>
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
+#include <QStringEncoder>
 #include <QToolButton>
 #include <QtTest>
 
@@ -55,6 +59,27 @@ struct RecorderFixture : PlaybackFixture {
     bool temporaryGone() { return !QFileInfo::exists(recording::Recorder::temporaryFile()); }
 };
 
+// A small JPEG of one colour, as the song-picture service sends it.
+QByteArray jpeg(QColor colour) {
+    QImage image(40, 40, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    return bytes;
+}
+
+// The ID3v2 tag a file begins with (header included); empty when none.
+QByteArray id3v2Tag(const QByteArray& file) {
+    if (!file.startsWith("ID3") || file.size() < 10)
+        return {};
+    qsizetype size = 10;
+    for (int i = 6; i < 10; ++i)
+        size += qsizetype(file[i] & 0x7F) << (7 * (9 - i));
+    return file.left(size);
+}
+
 // The accessible name a screen reader reads for a control.
 QString accessibleName(QWidget* widget) {
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
@@ -81,6 +106,8 @@ private slots:
     void split_cutsAtIntervalAndRestartsAfterInterval2();
     void split_secondSongChangeWithinDelay_doesNotPostponeTheCut();
     void split_icecastStation_givesOneCleanFilePerSong();
+    void tags_readBackFromEachFiledRecording_data();
+    void tags_readBackFromEachFiledRecording();
 
 private:
     std::unique_ptr<RecorderFixture> f;
@@ -126,12 +153,14 @@ void RecorderWindowTest::record_filesTheSongWholeUnderStationAndTitle() {
     QVERIFY(f->messages.texts().isEmpty());
 
     // The same song again: filed beside the first, which keeps its content.
+    QVERIFY(f->form().waitForRecordingTags(30000));
     const QByteArray first = f->folder.read("Recorded/Jazz FM/Artist - Song.mp3");
     f->press();
     QTest::qWait(500);
     f->press();
     QCOMPARE(f->filed(QStringLiteral("Jazz FM")),
              (QStringList{"Artist - Song (2).mp3", "Artist - Song.mp3"}));
+    QVERIFY(f->form().waitForRecordingTags(30000));
     QCOMPARE(f->folder.read("Recorded/Jazz FM/Artist - Song.mp3"), first);
 }
 
@@ -185,8 +214,12 @@ void RecorderWindowTest::record_leftoverOfAKilledSession_isKeptNotOverwritten() 
     QVERIFY(f->play(QStringLiteral("Jazz FM")));
     f->press();
     QVERIFY(f->form().IsRecording);
-    QCOMPARE(f->folder.read("Recorded/Recovered recording.mp3"),
-             QByteArray("audio of a session that was killed"));
+    // Kept whole, with a tag in front (its date at least).
+    QVERIFY(f->form().waitForRecordingTags(30000));
+    const QByteArray recovered = f->folder.read("Recorded/Recovered recording.mp3");
+    const QByteArray tag = id3v2Tag(recovered);
+    QVERIFY(!tag.isEmpty());
+    QCOMPARE(recovered.mid(tag.size()), QByteArray("audio of a session that was killed"));
     QCOMPARE(f->messages.texts().size(), 1);
     QVERIFY(f->messages.texts().first().contains(QStringLiteral("Recovered recording.mp3")));
     QTest::qWait(300);
@@ -409,6 +442,119 @@ void RecorderWindowTest::split_icecastStation_givesOneCleanFilePerSong() {
         QCOMPARE(decodeErrors(path), QString());
         QVERIFY2(mediaDurationSeconds(path) > 0.8, qPrintable(name));
     }
+}
+
+void RecorderWindowTest::tags_readBackFromEachFiledRecording_data() {
+    QTest::addColumn<bool>("split");      // two songs cut by the split; else one, by hand
+    QTest::addColumn<bool>("pictures");   // songimage=true: a picture for each song
+    QTest::addColumn<QString>("charset"); // the station record's charset key
+    QTest::addColumn<QByteArray>("sent"); // the first title as the station sends it
+    QTest::addColumn<QString>("shown");   // that title in the window and the file's name
+    QTest::addColumn<QString>("artist");
+    QTest::addColumn<QString>("title");
+
+    QStringEncoder cp1251("windows-1251");
+    const QString kino = QString::fromUtf8("Кино");
+    const QString song = QString::fromUtf8("Группа крови");
+    const QByteArray sentKino = cp1251.encode(kino);
+    const QByteArray sentBoth = cp1251.encode(kino + " - " + song);
+    QTest::newRow("by hand, with the song's picture")
+        << false << true << QString() << QByteArray("Artist - Song") << "Artist - Song"
+        << "Artist"
+        << "Song";
+    QTest::newRow("split, each file with its own song's picture")
+        << true << true << QString() << QByteArray("First Artist - One") << "First Artist - One"
+        << "First Artist"
+        << "One";
+    QTest::newRow("windows-1251 station with its charset")
+        << false << false << "windows-1251" << sentBoth << kino + " - " + song << kino << song;
+    QTest::newRow("windows-1251 station without a charset: the guess, all title")
+        << false << false << QString() << sentKino << QString::fromLatin1(sentKino) << QString()
+        << QString::fromLatin1(sentKino);
+}
+
+void RecorderWindowTest::tags_readBackFromEachFiledRecording() {
+    QFETCH(bool, split);
+    QFETCH(bool, pictures);
+    QFETCH(QString, charset);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, shown);
+    QFETCH(QString, artist);
+    QFETCH(QString, title);
+
+    HttpTestServer site;
+    f->pointServicesAt(site.url(QString()));
+    const QByteArray red = jpeg(Qt::red);
+    const QByteArray blue = jpeg(Qt::blue);
+    site.setRoute("/Download/getimage/getimage.php", "cover\n");
+    site.setRoute("/Download/getimage/imgsize.php", red);
+    auto pictureFetches = [&] { return site.hits("/Download/getimage/imgsize.php"); };
+    f->folder.write("settings/settings.dat",
+                    QByteArray("[radio]\r\n") + (pictures ? "songimage=true\r\n" : "") +
+                        (split ? "separate=true\r\ninterval=3\r\ninterval2=1\r\n" : ""));
+    if (!charset.isEmpty()) {
+        QByteArray catalog = f->folder.read("radiolist.dat");
+        catalog.replace("[Jazz FM]\r\n", "[Jazz FM]\r\ncharset=" + charset.toLatin1() + "\r\n");
+        f->folder.write("radiolist.dat", catalog);
+        f->form().Button3Click();
+    }
+
+    // The date tag holds whole seconds.
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    f->server.setTitle(sent.toStdString());
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(shown));
+    QCOMPARE(f->form().Label3->text(), shown);
+    f->press();
+    QVERIFY(f->form().IsRecording);
+    if (pictures)
+        QVERIFY(waitFor([&] { return pictureFetches() == 1; }, 8000));
+
+    struct Song {
+        QString artist, title;
+        QByteArray picture;
+    };
+    QMap<QString, Song> songs{{shown + ".mp3", {artist, title, pictures ? red : QByteArray()}}};
+    if (split) {
+        // The next song's picture comes before the first song's file is cut.
+        const QString next = QStringLiteral("Second Artist - Two");
+        site.setRoute("/Download/getimage/imgsize.php", blue);
+        f->server.setTitle(next.toStdString());
+        QVERIFY(f->waitForTitle(next));
+        QVERIFY(waitFor([&] { return pictureFetches() == 2; }, 8000));
+        QVERIFY(f->form().IsRecording);
+        QVERIFY(waitFor([&] { return !f->form().IsRecording; }, 8000));
+        QVERIFY(waitFor([&] { return f->form().IsRecording; }, 8000));
+        songs.insert(next + ".mp3", {QStringLiteral("Second Artist"), QStringLiteral("Two"), blue});
+    }
+    QTest::qWait(500);
+    f->press();
+    const QDateTime after = QDateTime::currentDateTime();
+    QVERIFY(f->form().waitForRecordingTags(30000));
+
+    // Nothing of the tagging is left beside the recordings.
+    const QDir station(f->folder.file("Recorded/Jazz FM"));
+    QCOMPARE(station.entryList(QDir::Files | QDir::Hidden, QDir::Name), QStringList(songs.keys()));
+    for (auto it = songs.cbegin(); it != songs.cend(); ++it) {
+        const QString path = station.filePath(it.key());
+        const QMap<QString, QString> tags = mediaTags(path);
+        QCOMPARE(tags.value("artist"), it->artist);
+        QCOMPARE(tags.value("title"), it->title);
+        QCOMPARE(tags.value("album"), QStringLiteral("Jazz FM"));
+        const QDateTime date = QDateTime::fromString(tags.value("date"), Qt::ISODate);
+        QVERIFY2(date >= before && date <= after, qPrintable(tags.value("date")));
+        const QByteArray tag = id3v2Tag(f->folder.read("Recorded/Jazz FM/" + it.key()));
+        QCOMPARE(tag.size() > 3 ? int(tag[3]) : 0, 4); // ID3v2.4
+        QVERIFY(tag.contains("WOAS") && tag.contains("http://jazz.example"));
+        // The picture of that song, and only that one.
+        QCOMPARE(attachedPictures(path),
+                 it->picture.isEmpty() ? QStringList() : QStringList{"mjpeg"});
+        QCOMPARE(tag.contains(red), it->picture == red);
+        QCOMPARE(tag.contains(blue), it->picture == blue);
+        QCOMPARE(decodeErrors(path), QString());
+        QVERIFY(mediaDurationSeconds(path) > 0);
+    }
+    QCOMPARE(f->messages.texts(), QStringList());
 }
 
 QTEST_MAIN(RecorderWindowTest)

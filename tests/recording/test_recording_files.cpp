@@ -4,7 +4,9 @@
 
 #include "TestSupport.h"
 #include "common/Errors.h"
+#include "common/WriteGate.h"
 #include "recording/RecordingFiles.h"
+#include "recording/RecordingTags.h"
 #include "recording/SongSplit.h"
 
 #include <QDir>
@@ -31,6 +33,8 @@ private slots:
     void fileRecording_unusableFolderFallsBackAndNothingIsLost();
     void moveWithoutReplacing_acrossFileSystems();
     void splitDelay_convertsStrictlyAndBoundsTheInterval();
+    void tagRecording_replacesTheFileWholeOrLeavesIt_data();
+    void tagRecording_replacesTheFileWholeOrLeavesIt();
 };
 
 void RecordingFilesTest::safeFileName_makesAnyTitleOneName_data() {
@@ -204,6 +208,64 @@ void RecordingFilesTest::splitDelay_convertsStrictlyAndBoundsTheInterval() {
     QVERIFY(splitArms(true, QStringLiteral("true")));
     QVERIFY(!splitArms(true, QStringLiteral("True")));
     QVERIFY(!splitArms(false, QStringLiteral("true")));
+}
+
+void RecordingFilesTest::tagRecording_replacesTheFileWholeOrLeavesIt_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("result");
+    QTest::newRow("tagged") << "" << int(TagResult::Tagged);
+    QTest::newRow("disk full inside the tag") << "tag" << int(TagResult::Failed);
+    QTest::newRow("disk full at the last byte") << "last byte" << int(TagResult::Failed);
+    QTest::newRow("file replaced while copied") << "replaced" << int(TagResult::FileChanged);
+}
+
+void RecordingFilesTest::tagRecording_replacesTheFileWholeOrLeavesIt() {
+    QFETCH(QString, fault);
+    QFETCH(int, result);
+    TestFolder folder;
+    // An old tag (ID3v2.3 with 5 bytes of frames) before more audio than
+    // one piece of the copy.
+    QByteArray audio;
+    for (int i = 0; audio.size() < 600 * 1024; ++i)
+        audio += "frame " + QByteArray::number(i) + ";";
+    const QByteArray original = QByteArray("ID3\x03\x00\x00\x00\x00\x00\x05", 10) + "12345" + audio;
+    folder.write("Radio X/Song.mp3", original);
+    const QString path = folder.file("Radio X/Song.mp3");
+    const QByteArray replacement = "another file in its place";
+
+    struct Reset {
+        ~Reset() {
+            clearWriteFault();
+            setWritePacer(0, {});
+        }
+    } reset;
+    if (fault == "tag")
+        injectWriteFault({5, false, ENOSPC, QStringLiteral(".tagging")});
+    else if (fault == "last byte")
+        injectWriteFault({1, true, ENOSPC, QStringLiteral(".tagging")});
+    else if (fault == "replaced")
+        setWritePacer(64 * 1024, [&, done = false]() mutable {
+            if (!std::exchange(done, true))
+                folder.write("Radio X/Song.mp3", replacement);
+        });
+
+    const RecordingTags tags = recordingTags(
+        QStringLiteral("Artist - Song"), QStringLiteral("Radio X"),
+        QStringLiteral("http://x.example"), QDateTime::currentDateTime(), QByteArray("JPEG"));
+    QCOMPARE(int(tagRecording(path, tags)), result);
+
+    const QByteArray now = folder.read("Radio X/Song.mp3");
+    if (result == int(TagResult::Tagged)) {
+        // The new tag in place of the old one, the audio whole after it.
+        const QByteArray tag = renderId3v2(tags);
+        QVERIFY(tag.startsWith(QByteArray("ID3\x04", 4)));
+        QCOMPARE(now.left(tag.size()), tag);
+        QCOMPARE(now.mid(tag.size()), audio);
+    } else {
+        QCOMPARE(now, fault == "replaced" ? replacement : original);
+    }
+    QCOMPARE(QDir(folder.file("Radio X")).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"Song.mp3"});
 }
 
 QTEST_GUILESS_MAIN(RecordingFilesTest)
