@@ -1,1 +1,0 @@
-// Compiles the tests' precompiled header; the library itself holds nothing.
