@@ -11,6 +11,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libmpg123-dev
   libtag1-dev
+  dbus-daemon libglib2.0-bin playerctl
   libpulse-dev
   lame
   icecast2 ffmpeg pulseaudio pulseaudio-utils
