@@ -1,8 +1,11 @@
 #include "WriteGate.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <optional>
+
+#include <unistd.h>
 
 namespace tolvane {
 
@@ -85,6 +88,17 @@ bool WriteGate::write(const char* data, qint64 size,
         size -= n;
     }
     return true;
+}
+
+bool WriteGate::writeToFd(int fd, const char* data, qint64 size) {
+    return write(data, size, [fd](const char* piece, qint64 length) -> qint64 {
+        for (;;) {
+            const ssize_t n = ::write(fd, piece, static_cast<size_t>(length));
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n;
+        }
+    });
 }
 
 } // namespace tolvane

@@ -50,6 +50,10 @@ public:
     bool write(const char* data, qint64 size,
                const std::function<qint64(const char*, qint64)>& sink);
 
+    // write() into the open file descriptor `fd`, retrying interrupted
+    // writes.
+    bool writeToFd(int fd, const char* data, qint64 size);
+
     // The errno value of the failure, 0 while none happened.
     int error() const { return error_; }
 

@@ -32,18 +32,6 @@ QByteArray path8(const QString& path) {
     return QFile::encodeName(path);
 }
 
-// Writes all of `size` bytes through `gate`; false on an error.
-bool writeAll(WriteGate& gate, int fd, const char* data, qint64 size) {
-    return gate.write(data, size, [fd](const char* piece, qint64 length) -> qint64 {
-        for (;;) {
-            const ssize_t n = ::write(fd, piece, static_cast<size_t>(length));
-            if (n < 0 && errno == EINTR)
-                continue;
-            return n;
-        }
-    });
-}
-
 // Copies `from` to a new file `part` (which must not exist), flushed to disk.
 bool copyToNewFile(const QString& from, const QString& part) {
     const int in = ::open(path8(from).constData(), O_RDONLY | O_CLOEXEC);
@@ -68,7 +56,7 @@ bool copyToNewFile(const QString& from, const QString& part) {
         }
         if (n == 0)
             break;
-        if (!writeAll(gate, out, buffer, n)) {
+        if (!gate.writeToFd(out, buffer, n)) {
             ok = false;
             break;
         }

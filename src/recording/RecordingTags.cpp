@@ -66,17 +66,6 @@ qint64 readFully(int fd, char* data, qint64 size) {
     return done;
 }
 
-bool writeAll(WriteGate& gate, int fd, const char* data, qint64 size) {
-    return gate.write(data, size, [fd](const char* piece, qint64 length) -> qint64 {
-        for (;;) {
-            const ssize_t n = ::write(fd, piece, static_cast<size_t>(length));
-            if (n < 0 && errno == EINTR)
-                continue;
-            return n;
-        }
-    });
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
@@ -103,7 +92,7 @@ bool writeTaggedCopy(int in, qint64 start, qint64 audioBytes, const QByteArray& 
         return false;
     WriteGate gate(copy, tag.size() + audioBytes);
     bool ok =
-        ::lseek(in, start, SEEK_SET) == start && writeAll(gate, out, tag.constData(), tag.size());
+        ::lseek(in, start, SEEK_SET) == start && gate.writeToFd(out, tag.constData(), tag.size());
     static constexpr qint64 Chunk = 256 * 1024;
     QByteArray buffer(Chunk, Qt::Uninitialized);
     while (ok) {
@@ -111,7 +100,7 @@ bool writeTaggedCopy(int in, qint64 start, qint64 audioBytes, const QByteArray& 
         if (n < 0)
             ok = false;
         else if (n > 0)
-            ok = writeAll(gate, out, buffer.constData(), n);
+            ok = gate.writeToFd(out, buffer.constData(), n);
         if (n < Chunk)
             break;
     }
