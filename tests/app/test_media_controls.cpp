@@ -10,10 +10,8 @@
 #include "playback/SleepTimer.h"
 
 #include <QAccessible>
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSlider>
@@ -29,16 +27,6 @@ using namespace tolvane;
 using namespace tolvane::test;
 
 namespace {
-
-QByteArray jpeg() {
-    QImage image(60, 40, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
-}
 
 // A session bus of the test's own, ended by its process when the test ends.
 class PrivateBus {
@@ -109,7 +97,7 @@ struct MediaFixture : PlaybackFixture {
     PrivateBus bus;
     QProcess monitor;
     QByteArray signals_;
-    const QByteArray picture = jpeg();
+    const QByteArray picture = solidJpeg(Qt::darkGreen, QSize(60, 40));
 
     bool startAll() {
         if (!bus.start())

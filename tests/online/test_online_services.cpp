@@ -14,7 +14,6 @@
 #include "online/TForm9.h"
 #include "update/TForm5.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,16 +29,6 @@ using tolvane::test::HttpTestServer;
 using tolvane::test::UrlRecorder;
 
 namespace {
-
-QByteArray jpeg(QColor colour) {
-    QImage image(100, 80, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
-}
 
 QRgb centre(const QPixmap& p) {
     const QImage i = p.toImage();
@@ -86,7 +75,7 @@ void OnlineServicesTest::songPicture_data() {
     QTest::addColumn<QString>("shown"); // "song", "default" or "unchanged"
     QTest::addColumn<bool>("popup");
 
-    const QByteArray red = jpeg(Qt::red);
+    const QByteArray red = test::solidJpeg(Qt::red, QSize(100, 80));
     QTest::newRow("picture and popup") << QByteArray("pic/one two.jpg\n") << red << "true"
                                        << "song" << true;
     QTest::newRow("two lines, no popup") << QByteArray("a\nb\n") << red << "false"

@@ -9,11 +9,9 @@
 #include "recording/Recorder.h"
 
 #include <QAccessible>
-#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QImage>
 #include <QStringEncoder>
 #include <QToolButton>
 #include <QtTest>
@@ -58,17 +56,6 @@ struct RecorderFixture : PlaybackFixture {
     }
     bool temporaryGone() { return !QFileInfo::exists(recording::Recorder::temporaryFile()); }
 };
-
-// A small JPEG of one colour, as the song-picture service sends it.
-QByteArray jpeg(QColor colour) {
-    QImage image(40, 40, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
-}
 
 // The ID3v2 tag a file begins with (header included); empty when none.
 QByteArray id3v2Tag(const QByteArray& file) {
@@ -484,8 +471,8 @@ void RecorderWindowTest::tags_readBackFromEachFiledRecording() {
 
     HttpTestServer site;
     f->pointServicesAt(site.url(QString()));
-    const QByteArray red = jpeg(Qt::red);
-    const QByteArray blue = jpeg(Qt::blue);
+    const QByteArray red = solidJpeg(Qt::red);
+    const QByteArray blue = solidJpeg(Qt::blue);
     site.setRoute("/Download/getimage/getimage.php", "cover\n");
     site.setRoute("/Download/getimage/imgsize.php", red);
     auto pictureFetches = [&] { return site.hits("/Download/getimage/imgsize.php"); };

@@ -1,10 +1,12 @@
 #include "TestSupport.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QThread>
 
 namespace tolvane::test {
@@ -59,6 +61,16 @@ QString sourceDir() {
     if (!env.isEmpty())
         return QString::fromLocal8Bit(env);
     return QStringLiteral(TOLVANE_SOURCE_DIR_FALLBACK);
+}
+
+QByteArray solidJpeg(QColor colour, QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    return bytes;
 }
 
 } // namespace tolvane::test

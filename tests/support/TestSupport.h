@@ -2,6 +2,8 @@
 // Helpers shared by the test executables.
 
 #include <QByteArray>
+#include <QColor>
+#include <QSize>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -33,6 +35,9 @@ private:
 
 // Runs the event loop until pred() is true or timeoutMs has passed; returns pred().
 bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
+
+// A JPEG of one colour, as the song-picture service sends it.
+QByteArray solidJpeg(QColor colour, QSize size = QSize(40, 40));
 
 // The source tree's root (for shipped data) as given by CTest, or the
 // compile-time fallback.
