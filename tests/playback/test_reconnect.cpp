@@ -92,6 +92,8 @@ class ReconnectTest : public QObject {
 private slots:
     void dropWhileRecording_data();
     void dropWhileRecording();
+    void reconnectTriggers_data();
+    void reconnectTriggers();
     void playAfterStop_opensAFreshStreamAtTheLivePoint();
 };
 
@@ -191,6 +193,69 @@ void ReconnectTest::dropWhileRecording() {
         // and more short of the time recorded.
         QVERIFY2(total >= recorded - 1.2, qPrintable(QString::number(total)));
     }
+    QVERIFY(f.messages.texts().isEmpty());
+    f.timedQuit();
+}
+
+void ReconnectTest::reconnectTriggers_data() {
+    QTest::addColumn<bool>("stall");
+    QTest::addColumn<bool>("offline");
+    // The station stops sending but keeps the connection: once what was
+    // buffered has played out and a stall's time has passed, it is opened again.
+    QTest::newRow("stall without a drop") << true << false;
+    // The station drops while the network is down: no attempt while the
+    // connection test says offline, and one at once when it says online
+    // again, long before the first delay is over.
+    QTest::newRow("network comes back") << false << true;
+}
+
+void ReconnectTest::reconnectTriggers() {
+    QFETCH(bool, stall);
+    QFETCH(bool, offline);
+    constexpr int LongDelayMs = 60000;
+
+    ReconnectFixture f;
+    QVERIFY(f.startDropping(0, QByteArray()));
+    if (stall) {
+        StreamRoute route = f.audio(PacedBytesPerSecond, BurstBytes);
+        route.stallAfter = DropAfterBytes;
+        f.server.setRoute(StationPath, route);
+    }
+    if (offline) {
+        playback::ReconnectTiming timing = fastTiming();
+        timing.firstDelayMs = LongDelayMs;
+        timing.maxDelayMs = LongDelayMs;
+        f.opener().setReconnectTiming(timing);
+    }
+    f.play();
+    QVERIFY(waitFor([&] { return f.form().SongTitle() == Title; }, 20000));
+    const std::uint32_t first = f.form().CurrentStream.load();
+    f.connected = !offline;
+
+    QVERIFY(waitFor([&] { return f.server.audioBytesSent() >= DropAfterBytes; }, 20000));
+    QVERIFY2(waitFor([&] { return f.form().Label4->text() == "reconnecting... (1)"; }, 10000),
+             qPrintable(f.log->statuses().join(u'|')));
+    QElapsedTimer sinceReconnecting;
+    sinceReconnecting.start();
+    if (offline) {
+        // Offline: however often the test runs, nothing is attempted.
+        QTest::qWait(1000);
+        QCOMPARE(f.server.requests(StationPath), 1);
+        QCOMPARE(f.form().CurrentStream.load(), first);
+        f.connected = true;
+    }
+    QVERIFY2(waitFor(
+                 [&] {
+                     return f.form().Label4->text() == StationName &&
+                            f.form().CurrentStream.load() != first &&
+                            f.playing(f.form().CurrentStream.load());
+                 },
+                 20000),
+             qPrintable(f.log->statuses().join(u'|')));
+    QVERIFY(sinceReconnecting.elapsed() < LongDelayMs / 4);
+    QCOMPARE(f.server.requests(StationPath), 2);
+    QVERIFY(f.freed(first));
+    QVERIFY(!f.log->statuses().contains(QStringLiteral("reconnecting... (2)")));
     QVERIFY(f.messages.texts().isEmpty());
     f.timedQuit();
 }
