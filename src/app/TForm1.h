@@ -144,6 +144,10 @@ public:
     void StreamReplaced(std::uint32_t from, std::uint32_t to, qint64 silentMs);
     // The longest gap a recording is carried across; tests shorten it.
     qint64 ReconnectGapLimitMs = 10000;
+    // Shows what the Add-station window's test found about a stream that
+    // now plays. A stream that names no bitrate is measured as it decodes:
+    // while no rate is known yet, it looks again `triesLeft` more times.
+    void ShowTestFindings(std::uint32_t handle, int triesLeft);
 
     // --- Handlers: commands reaching later windows ------------------------
     void Button4Click();

@@ -30,6 +30,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
+#include <QTimer>
 #include <QToolButton>
 
 namespace tolvane {
@@ -108,14 +109,22 @@ void TForm1::startPlayback() {
     };
     // What a test from the Add-station window found, read here on this
     // thread once the stream plays.
-    actions.playing = [this](engine::HSTREAM handle) {
-        engine::StreamInfo info;
-        if (forms_ && forms_->Form2 && !TestStreamUrl().isEmpty() &&
-            engine_.StreamGetInfo(handle, &info))
-            forms_->Form2->showTestFindings(TestStreamUrl(), playback::streamFactsText(info));
-    };
+    actions.playing = [this](engine::HSTREAM handle) { ShowTestFindings(handle, 8); };
     playback_->opener =
         std::make_unique<playback::StreamOpener>(engine_, CurrentStream, this, std::move(actions));
+}
+
+void TForm1::ShowTestFindings(std::uint32_t handle, int triesLeft) {
+    engine::StreamInfo info;
+    if (!forms_ || !forms_->Form2 || TestStreamUrl().isEmpty() || CurrentStream.load() != handle ||
+        !engine_.StreamGetInfo(handle, &info))
+        return;
+    forms_->Form2->showTestFindings(TestStreamUrl(), playback::streamFactsText(info));
+    const bool rateKnown = info.headerKbps > 0 || info.codecKbps > 0 || info.measuredKbps > 0;
+    if (!rateKnown && triesLeft > 0) {
+        QTimer::singleShot(250, this,
+                           [this, handle, triesLeft] { ShowTestFindings(handle, triesLeft - 1); });
+    }
 }
 
 playback::StreamOpener& TForm1::streamOpener() {
