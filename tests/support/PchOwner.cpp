@@ -1,0 +1,1 @@
+// Compiles the tests' precompiled header; the library itself holds nothing.
