@@ -4,8 +4,10 @@
 // screen-reader users by the label in front of it.
 
 #include <QGridLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QWidget>
 
@@ -25,6 +27,14 @@ inline QLabel* caption(const char* name, const QString& text, QWidget* parent) {
 inline void nameByLabel(QLabel* label, QWidget* field) {
     label->setBuddy(field);
     field->setAccessibleName(label->text().remove(u':').remove(u'&').trimmed());
+}
+
+// Escape closes the window as its title bar's close button does: a keyboard
+// user gets out of it without a window manager's key.
+inline void closeOnEscape(QWidget* window) {
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setContext(Qt::WindowShortcut);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
 }
 
 // A label and its field on one row of a grid.

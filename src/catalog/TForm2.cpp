@@ -51,6 +51,7 @@ bool fillFromList(QComboBox* box, const QString& listFile) {
 TForm2::TForm2(TForm1* mainWindow) : QWidget(nullptr, Qt::Window), main_(mainWindow) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Add Radio Station"));
+    ui::closeOnEscape(this);
     // A fixed dialog border, sized to its contents.
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);

@@ -18,6 +18,7 @@ using namespace ui;
 TForm3::TForm3() : QWidget(nullptr, Qt::Tool) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Remove Radio"));
+    ui::closeOnEscape(this);
     auto* column = new QVBoxLayout(this);
     sLabelFX1 = heading("sLabelFX1", QStringLiteral("Remove radio station:"), this);
     column->addWidget(sLabelFX1);

@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 #include "WebService.h"
+#include "app/WindowParts.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -52,6 +53,7 @@ QPlainTextEdit* memo(const char* name, const QStringList& lines, const QString& 
 TForm10::TForm10(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Form10"));
     setWindowTitle(QStringLiteral("Help"));
+    ui::closeOnEscape(this);
     setWindowFlags(Qt::Tool | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(376, 434);

@@ -3,6 +3,7 @@
 #include "Addresses.h"
 #include "WebService.h"
 #include "WebViewModule.h"
+#include "app/WindowParts.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -54,6 +55,7 @@ TForm6::View TForm6::moduleView(QWidget* parent) {
 TForm6::TForm6(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Form6"));
     setWindowTitle(QStringLiteral("Lyrics"));
+    ui::closeOnEscape(this);
     // A resizable tool window.
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     resize(336, 512);

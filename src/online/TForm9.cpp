@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 #include "WebService.h"
+#include "app/WindowParts.h"
 #include "common/Version.h"
 
 #include <QGridLayout>
@@ -55,6 +56,7 @@ TForm9::TForm9(std::function<QPixmap()> defaultPicture, QWidget* parent)
     : QWidget(parent, Qt::Window), defaultPicture_(std::move(defaultPicture)) {
     setObjectName(QStringLiteral("Form9"));
     setWindowTitle(QStringLiteral("About"));
+    ui::closeOnEscape(this);
     setWindowFlags(Qt::Tool | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(281, 177);

@@ -111,6 +111,7 @@ bool UpDown::eventFilter(QObject* watched, QEvent* event) {
 TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     setObjectName(QStringLiteral("Settings"));
     setWindowTitle(QStringLiteral("Settings"));
+    ui::closeOnEscape(this);
     setFixedSize(ClientWidth, ClientHeight);
     // The window keeps its fixed size; a slightly smaller text lets the
     // longest caption fit on desktops whose default font is large.

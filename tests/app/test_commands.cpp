@@ -160,6 +160,8 @@ public:
             QCOMPARE(count("Button6"), 1);
             QVERIFY2(addWindowOpenAtButton6_, "Button6 opens the Add window and hides the player");
             verifyStopped();
+            verifyClosedByEscape(forms.Form2);
+            QVERIFY(form.isVisible());
             break;
         case Effect::Stop:
             verifyStopped();
@@ -175,6 +177,7 @@ public:
             break;
         case Effect::Lyrics:
             QVERIFY(forms.Form6->isVisible());
+            verifyClosedByEscape(forms.Form6);
             break;
         case Effect::HideToTray:
             QVERIFY(form.HiddenToTray);
@@ -193,6 +196,7 @@ public:
         }
         case Effect::Settings:
             QVERIFY(forms.Settings->isVisible());
+            verifyClosedByEscape(forms.Settings);
             break;
         case Effect::Skins:
             QVERIFY(form.skinpanel->isVisible());
@@ -210,9 +214,11 @@ public:
             break;
         case Effect::About:
             QVERIFY(forms.Form9->isVisible());
+            verifyClosedByEscape(forms.Form9);
             break;
         case Effect::Help:
             QVERIFY(forms.Form10->isVisible());
+            verifyClosedByEscape(forms.Form10);
             break;
         case Effect::Play:
             QCOMPARE(form.Edit1->text(), QString("http://127.0.0.1:9/jazz"));
@@ -224,6 +230,15 @@ public:
 
 private:
     int count(const char* name) { return spies_[name]->count(); }
+
+    // The window the command opened closes with Escape, for keyboard users
+    // without a window manager's key.
+    static void verifyClosedByEscape(QWidget* window) {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+    }
 
     void verifyStopped() {
         QVERIFY(!f_.form().Timer3->Enabled());
