@@ -2,30 +2,22 @@
 
 #include "NowPlaying.h"
 #include "PlayerControls.h"
-#include "StationHeaders.h"
-#include "common/ThreadHandoff.h"
+#include "StreamOpenerShared.h"
 
-#include <QByteArray>
 #include <QMetaObject>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <map>
-#include <mutex>
-#include <optional>
 #include <thread>
 
 namespace tolvane::playback {
 
 using engine::DWORD;
 using engine::HSTREAM;
+using namespace opener_detail;
 
 namespace {
 
-// A metadata text holds at most 255 x 16 bytes; anything longer is cut.
-constexpr std::size_t MaxMetadataBytes = std::size_t{16} * 1024;
 constexpr std::size_t MaxStatusLineBytes = 1024;
 // Pause between two passes of the buffering loop when the fill has not
 // moved, so that a slow server does not keep two threads spinning.
@@ -33,206 +25,7 @@ constexpr auto BufferingPause = std::chrono::milliseconds(10);
 
 } // namespace
 
-// One window action handed from a worker or callback to the user-interface
-// thread. Guarded by Shared::mutex.
-struct WindowCall {
-    enum State { Pending, Running, Done, Dropped };
-    std::function<bool()> action;
-    State state = Pending;
-    bool result = false;
-};
-
-struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
-    Shared(engine::Engine& e, std::atomic<std::uint32_t>& current, QObject* w, WindowActions a)
-        : engine(e), currentStream(current), window(w), actions(std::move(a)) {}
-
-    engine::Engine& engine;
-    // The window's CurrentStream; written only under `mutex` by the worker of
-    // the newest generation, never after closing.
-    std::atomic<std::uint32_t>& currentStream;
-    // Target of the posted window actions; used only while not closing.
-    QObject* const window;
-    const WindowActions actions;
-
-    mutable std::mutex mutex;
-    std::condition_variable changed;
-    // --- guarded by mutex ---
-    bool closing = false;
-    std::uint64_t generation = 0;
-    int running = 0;  // workers opening
-    int watching = 0; // workers watching a playing stream
-    ReconnectTiming timing;
-    // Streams opened here and not yet freed, with their callback tokens.
-    std::map<DWORD, std::uintptr_t> live;
-    QList<std::uint32_t> opened;
-
-    bool isCurrent(std::uint64_t gen) const {
-        std::lock_guard lock(mutex);
-        return !closing && gen == generation;
-    }
-
-    // Runs `step` only while `gen` is the newest generation, atomically with
-    // that check, so a stale worker can never pause, resume or play.
-    template <typename F> bool whileCurrent(std::uint64_t gen, F&& step) {
-        std::lock_guard lock(mutex);
-        if (closing || gen != generation)
-            return false;
-        step();
-        return true;
-    }
-
-    // Runs `action` on the user-interface thread and waits until it has run.
-    // std::nullopt when it did not run: the generation is stale or the
-    // opener is closing (then the wait ends at once). A call the window has
-    // not begun is dropped as soon as a newer generation starts, so a stale
-    // worker never waits for the window; one it has begun is waited for.
-    std::optional<bool> onWindow(std::uint64_t gen, std::function<bool()> action) {
-        auto call = std::make_shared<WindowCall>();
-        call->action = std::move(action);
-        std::unique_lock lock(mutex);
-        if (closing || gen != generation)
-            return std::nullopt;
-        QueueOnThreadOf(window,
-                        [self = shared_from_this(), call, gen] { self->runOnWindow(*call, gen); });
-        changed.wait(lock, [&] {
-            return call->state == WindowCall::Done || call->state == WindowCall::Dropped ||
-                   closing || (call->state == WindowCall::Pending && gen != generation);
-        });
-        if (call->state == WindowCall::Done)
-            return call->result;
-        if (call->state == WindowCall::Pending)
-            call->state = WindowCall::Dropped;
-        return std::nullopt;
-    }
-
-    // User-interface thread.
-    void runOnWindow(WindowCall& call, std::uint64_t gen) {
-        {
-            std::lock_guard lock(mutex);
-            if (call.state != WindowCall::Pending)
-                return;
-            if (closing || gen != generation) {
-                call.state = WindowCall::Dropped;
-                changed.notify_all();
-                return;
-            }
-            call.state = WindowCall::Running;
-        }
-        bool result = false;
-        try {
-            result = call.action();
-        } catch (...) {
-            // The window's actions report their own failures; an escaped
-            // one must not leave the worker waiting.
-        }
-        {
-            std::lock_guard lock(mutex);
-            call.state = WindowCall::Done;
-            call.result = result;
-        }
-        changed.notify_all();
-    }
-
-    bool status(std::uint64_t gen, int code, qint64 number, const QString& text = QString()) {
-        return onWindow(gen,
-                        [this, code, number, text] {
-                            actions.status(code, number, text);
-                            return true;
-                        })
-            .has_value();
-    }
-
-    bool invoke(std::uint64_t gen, const QString& command) {
-        return onWindow(gen,
-                        [this, command] {
-                            actions.invoke(command);
-                            return true;
-                        })
-            .has_value();
-    }
-
-    // Copies of a stream's tags, taken while the stream is surely alive:
-    // nobody frees a stream of `live` while the mutex is held.
-    std::optional<QList<QByteArray>> headerLines(DWORD handle, DWORD kind) {
-        std::lock_guard lock(mutex);
-        if (closing || !live.contains(handle))
-            return std::nullopt;
-        const char* block = engine.ChannelGetTags(handle, kind);
-        if (!block)
-            return std::nullopt;
-        return tagLines(block);
-    }
-
-    std::optional<QByteArray> metadata(DWORD handle) {
-        std::lock_guard lock(mutex);
-        if (closing || !live.contains(handle))
-            return std::nullopt;
-        const char* text = engine.ChannelGetTags(handle, engine::TAG_META);
-        if (!text)
-            return std::nullopt;
-        return QByteArray(text, static_cast<qsizetype>(strnlen(text, MaxMetadataBytes)));
-    }
-
-    // The title read: the stream's metadata text, its title, status 7.
-    // False when the generation went stale on the way.
-    bool readTitle(std::uint64_t gen, DWORD handle) {
-        const std::optional<QByteArray> text = metadata(handle);
-        if (!text)
-            return isCurrent(gen);
-        const std::optional<QString> title = parseStreamTitle(decodeTagText(*text));
-        if (!title)
-            return isCurrent(gen);
-        return status(gen, 7, 0, *title);
-    }
-
-    // Takes a stream out of `live` and frees it. Never frees after closing:
-    // the engine has been released then.
-    void freeStream(DWORD handle);
-
-    // What one worker thread is counted as.
-    struct Tally {
-        bool watching = false;
-    };
-    // The opening is over and the stream plays: the worker goes on watching.
-    void beginWatching(Tally& tally) {
-        std::lock_guard lock(mutex);
-        --running;
-        ++watching;
-        tally.watching = true;
-        changed.notify_all();
-    }
-
-    // Waits up to `ms`; false when the generation went stale meanwhile.
-    bool pause(std::uint64_t gen, int ms) {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::milliseconds(std::max(ms, 1)),
-                         [&] { return closing || gen != generation; });
-        return !closing && gen == generation;
-    }
-
-    void work(std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText,
-              bool reconnect, ReconnectTiming timing, Tally& tally);
-    // Buffering, headers, first title and playback; false when the
-    // generation went stale (the stream is freed then).
-    bool workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token);
-    // The header walk: the station's name (status 3) and bitrate (status 4).
-    bool reportHeaders(std::uint64_t gen, HSTREAM handle);
-    // Watches the playing stream until the generation goes stale, or (without
-    // reconnecting) until it has ended and played out.
-    void watch(std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText,
-               HSTREAM handle, bool reconnect, const ReconnectTiming& timing);
-    // Opens `url` again and buffers it without a word to the window; 0 when
-    // it failed or the generation went stale. The stream is live, not current.
-    HSTREAM reopen(std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText);
-    // Makes `next` the current stream in place of `previous` and plays it.
-    bool replace(std::uint64_t gen, HSTREAM previous, HSTREAM next, qint64 silentMs);
-};
-
 // --- Callback tokens ------------------------------------------------------
-//
-// The engine's callbacks get a token as their user value rather than a
-// pointer: a callback that comes late (its stream being freed, its opener
-// gone) finds no token and does nothing.
 
 namespace {
 
@@ -245,25 +38,6 @@ struct CallbackTarget {
 std::mutex registryMutex;
 std::map<std::uintptr_t, CallbackTarget> registry;
 std::uintptr_t nextToken = 1;
-
-std::uintptr_t registerTarget(const std::shared_ptr<StreamOpener::Shared>& shared,
-                              std::uint64_t gen) {
-    std::lock_guard lock(registryMutex);
-    const std::uintptr_t token = nextToken++;
-    registry.emplace(token, CallbackTarget{shared, gen, 0});
-    return token;
-}
-
-void setTargetHandle(std::uintptr_t token, DWORD handle) {
-    std::lock_guard lock(registryMutex);
-    if (auto it = registry.find(token); it != registry.end())
-        it->second.handle = handle;
-}
-
-void unregisterTarget(std::uintptr_t token) {
-    std::lock_guard lock(registryMutex);
-    registry.erase(token);
-}
 
 void unregisterAll(const StreamOpener::Shared* shared) {
     std::lock_guard lock(registryMutex);
@@ -281,16 +55,37 @@ std::optional<CallbackTarget> findTarget(void* user) {
     return it->second;
 }
 
+} // namespace
+
+std::uintptr_t opener_detail::registerTarget(const std::shared_ptr<StreamOpener::Shared>& shared,
+                                             std::uint64_t gen) {
+    std::lock_guard lock(registryMutex);
+    const std::uintptr_t token = nextToken++;
+    registry.emplace(token, CallbackTarget{shared, gen, 0});
+    return token;
+}
+
+void opener_detail::setTargetHandle(std::uintptr_t token, DWORD handle) {
+    std::lock_guard lock(registryMutex);
+    if (auto it = registry.find(token); it != registry.end())
+        it->second.handle = handle;
+}
+
+void opener_detail::unregisterTarget(std::uintptr_t token) {
+    std::lock_guard lock(registryMutex);
+    registry.erase(token);
+}
+
 // The token travels through the engine as a callback's user value and comes
 // back only as a key of the registry; it is never dereferenced.
-void* tokenValue(std::uintptr_t token) {
+void* opener_detail::tokenValue(std::uintptr_t token) {
     return reinterpret_cast<void*>(token); // NOLINT(performance-no-int-to-ptr)
 }
 
 // Download callback, on the stream's transport thread: the response head
 // arrives with length 0; its first line, the status line, goes to the
 // bitrate label (status 8).
-void downloadProc(const void* buffer, DWORD length, void* user) {
+void opener_detail::downloadProc(const void* buffer, DWORD length, void* user) {
     if (!buffer || length != 0)
         return;
     const std::optional<CallbackTarget> target = findTarget(user);
@@ -307,15 +102,13 @@ void downloadProc(const void* buffer, DWORD length, void* user) {
 
 // Metadata callback, on an engine thread at each title change: the title
 // read for the stream it was set on.
-void metadataProc(engine::HSYNC, DWORD, DWORD, void* user) {
+void opener_detail::metadataProc(engine::HSYNC, DWORD, DWORD, void* user) {
     const std::optional<CallbackTarget> target = findTarget(user);
     if (!target || target->handle == 0)
         return;
     if (const std::shared_ptr<StreamOpener::Shared> shared = target->shared.lock())
         shared->readTitle(target->generation, target->handle);
 }
-
-} // namespace
 
 void StreamOpener::Shared::freeStream(DWORD handle) {
     std::uintptr_t token = 0;
@@ -478,193 +271,6 @@ bool StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::ui
         });
     }
     return true;
-}
-
-// --- Watching and reconnecting ----------------------------------------------
-
-void StreamOpener::Shared::watch(std::uint64_t gen, const QByteArray& url,
-                                 const engine::TextDecoder& decodeText, HSTREAM handle,
-                                 bool reconnect, const ReconnectTiming& timing) {
-    using Clock = std::chrono::steady_clock;
-    constexpr engine::QWORD Unknown = ~engine::QWORD{0};
-    const auto stallTime = std::chrono::milliseconds(timing.stallMs);
-
-    // What the stream did last: its download's progress, and since when
-    // nothing has been heard of it.
-    struct Seen {
-        engine::QWORD download = 0;
-        Clock::time_point moved = Clock::now();
-        std::optional<Clock::time_point> silentSince;
-    };
-    Seen seen;
-    // Looks at the stream once: whether its download has ended, and whether
-    // it has ended or stalled.
-    auto look = [&]() {
-        const auto now = Clock::now();
-        const DWORD active = engine.ChannelIsActive(handle);
-        if (active == engine::ACTIVE_PLAYING)
-            seen.silentSince.reset();
-        else if (!seen.silentSince)
-            seen.silentSince = now;
-        const engine::QWORD download =
-            engine.StreamGetFilePosition(handle, engine::FILEPOS_DOWNLOAD);
-        if (download != seen.download) {
-            seen.download = download;
-            seen.moved = now;
-        }
-        // The buffer's length cannot be had once the download is over.
-        const bool ended = engine.StreamGetFilePosition(handle, engine::FILEPOS_END) == Unknown;
-        const bool stalled = active != engine::ACTIVE_PLAYING && now - seen.moved >= stallTime;
-        return std::pair{ended, ended || stalled};
-    };
-
-    for (;;) {
-        if (!pause(gen, timing.watchMs))
-            return;
-        const auto [ended, dropped] = look();
-        if (!reconnect) {
-            // Today's stream is over once it has ended and played out.
-            if (ended && engine.ChannelIsActive(handle) == engine::ACTIVE_STOPPED) {
-                status(gen, StatusEnded, 0);
-                return;
-            }
-            continue;
-        }
-        if (!dropped)
-            continue;
-
-        // Reconnecting: attempts after 1 s, 2 s, 4 s, ... up to the longest
-        // delay; at once when the network comes back.
-        int delayMs = timing.firstDelayMs;
-        HSTREAM next = 0;
-        for (int attempt = 1; next == 0; ++attempt) {
-            if (!status(gen, StatusReconnecting, attempt))
-                return;
-            // Wait for the attempt's time, running the connection test now
-            // and then every networkCheckMs: once it has said "offline", the
-            // attempt follows as soon as it says "online" again.
-            const auto due = Clock::now() + std::chrono::milliseconds(delayMs);
-            auto nextCheck = Clock::now();
-            bool wasOffline = false;
-            for (;;) {
-                auto now = Clock::now();
-                if (now >= nextCheck || now >= due) {
-                    const std::optional<bool> online =
-                        onWindow(gen, [this] { return actions.isConnected(); });
-                    if (!online)
-                        return;
-                    now = Clock::now();
-                    nextCheck = now + std::chrono::milliseconds(timing.networkCheckMs);
-                    if (!*online)
-                        wasOffline = true;
-                    else if (wasOffline || now >= due)
-                        break;
-                }
-                const auto wake = wasOffline ? nextCheck : std::min(due, nextCheck);
-                const auto sleepMs =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count();
-                if (!pause(gen,
-                           static_cast<int>(std::clamp<long long>(sleepMs, 1, timing.watchMs))))
-                    return;
-                look(); // the old stream plays out meanwhile
-            }
-            next = reopen(gen, url, decodeText);
-            if (next == 0) {
-                if (!isCurrent(gen))
-                    return;
-                delayMs = std::min(delayMs * 2, timing.maxDelayMs);
-            }
-        }
-        look();
-        const qint64 silentMs = seen.silentSince
-                                    ? std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          Clock::now() - *seen.silentSince)
-                                          .count()
-                                    : 0;
-        if (!replace(gen, handle, next, silentMs))
-            return;
-        handle = next;
-        seen = Seen{};
-    }
-}
-
-HSTREAM StreamOpener::Shared::reopen(std::uint64_t gen, const QByteArray& url,
-                                     const engine::TextDecoder& decodeText) {
-    const std::uintptr_t token = registerTarget(shared_from_this(), gen);
-    const HSTREAM handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
-                                                  &downloadProc, tokenValue(token), decodeText);
-    if (handle == 0) {
-        unregisterTarget(token);
-        return 0;
-    }
-    setTargetHandle(token, handle);
-    {
-        std::unique_lock lock(mutex);
-        if (closing) {
-            lock.unlock();
-            unregisterTarget(token);
-            return 0;
-        }
-        if (gen != generation) {
-            lock.unlock();
-            engine.StreamFree(handle);
-            unregisterTarget(token);
-            return 0;
-        }
-        live.emplace(handle, token);
-        opened.append(handle);
-    }
-    // Buffered as an opening is, but quietly: the status keeps saying
-    // "reconnecting...", and the output is not paused, so what is left of
-    // the old stream plays on meanwhile.
-    for (;;) {
-        const std::optional<std::int64_t> percent =
-            bufferingPercent(engine.StreamGetFilePosition(handle, engine::FILEPOS_END),
-                             engine.StreamGetFilePosition(handle, engine::FILEPOS_DOWNLOAD),
-                             engine.StreamGetFilePosition(handle, engine::FILEPOS_CURRENT));
-        if (!percent || *percent > BufferedPercent)
-            break;
-        if (!pause(gen, 20)) {
-            freeStream(handle);
-            return 0;
-        }
-    }
-    return handle;
-}
-
-bool StreamOpener::Shared::replace(std::uint64_t gen, HSTREAM previous, HSTREAM next,
-                                   qint64 silentMs) {
-    // The new stream becomes current now, so the window's commands (the
-    // recorder above all) act on it from here on; like any current stream,
-    // a newer opening frees it.
-    if (!whileCurrent(gen, [&] { currentStream.store(next); })) {
-        freeStream(next);
-        return false;
-    }
-    // Going stale from here, the old stream is nobody's: it goes, unless a
-    // recording still runs on it (its file is the user's).
-    auto dropPrevious = [&] {
-        if (engine.Encode_IsActive(previous) != engine::ACTIVE_PLAYING)
-            freeStream(previous);
-        return false;
-    };
-    if (!status(gen, StatusReconnected, 0) || !reportHeaders(gen, next) || !readTitle(gen, next))
-        return dropPrevious();
-    const bool handedOver = onWindow(gen, [this, previous, next, silentMs] {
-                                if (actions.streamReplaced)
-                                    actions.streamReplaced(previous, next, silentMs);
-                                return true;
-                            }).has_value();
-    if (!handedOver)
-        return dropPrevious();
-    freeStream(previous);
-    const std::uintptr_t token = [&] {
-        std::lock_guard lock(mutex);
-        auto found = live.find(next);
-        return found == live.end() ? std::uintptr_t{0} : found->second;
-    }();
-    engine.ChannelSetSync(next, engine::SYNC_META, 0, &metadataProc, tokenValue(token));
-    return whileCurrent(gen, [&] { engine.ChannelPlay(next, false); });
 }
 
 // --- The opener -------------------------------------------------------------
