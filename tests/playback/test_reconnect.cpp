@@ -67,6 +67,17 @@ struct ReconnectFixture : PlaybackFixture {
         return true;
     }
 
+    // Waits until the station's name is back and a stream other than
+    // `first` plays.
+    bool backOnANewStream(std::uint32_t first) {
+        return waitFor(
+            [&] {
+                const std::uint32_t now = form().CurrentStream.load();
+                return form().Label4->text() == StationName && now != first && playing(now);
+            },
+            20000);
+    }
+
     void play() {
         selectRow(DropStation);
         form().sListView1DblClick();
@@ -144,14 +155,7 @@ void ReconnectTest::dropWhileRecording() {
             qPrintable(f.log->statuses().join(u'|')));
         QCOMPARE(spokenStatus(f.form()), f.form().Label4->text());
         // Back: the station's name again, a new stream plays, the old one is gone.
-        QVERIFY2(waitFor(
-                     [&] {
-                         return f.form().Label4->text() == StationName &&
-                                f.form().CurrentStream.load() != first &&
-                                f.playing(f.form().CurrentStream.load());
-                     },
-                     20000),
-                 qPrintable(f.log->statuses().join(u'|')));
+        QVERIFY2(f.backOnANewStream(first), qPrintable(f.log->statuses().join(u'|')));
         QVERIFY(f.freed(first));
         QVERIFY(f.log->statuses().contains(QStringLiteral("reconnecting... (1)")));
         QCOMPARE(f.log->titles().last(), Title);
@@ -244,14 +248,7 @@ void ReconnectTest::reconnectTriggers() {
         QCOMPARE(f.form().CurrentStream.load(), first);
         f.connected = true;
     }
-    QVERIFY2(waitFor(
-                 [&] {
-                     return f.form().Label4->text() == StationName &&
-                            f.form().CurrentStream.load() != first &&
-                            f.playing(f.form().CurrentStream.load());
-                 },
-                 20000),
-             qPrintable(f.log->statuses().join(u'|')));
+    QVERIFY2(f.backOnANewStream(first), qPrintable(f.log->statuses().join(u'|')));
     QVERIFY(sinceReconnecting.elapsed() < LongDelayMs / 4);
     QCOMPARE(f.server.requests(StationPath), 2);
     QVERIFY(f.freed(first));
