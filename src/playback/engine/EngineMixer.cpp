@@ -1,0 +1,78 @@
+// The mixer the output driver pulls from: sums the playing channels, notes
+// each one's level and feeds its encoders.
+
+#include "EngineImpl.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tolvane::engine {
+namespace {
+
+// Level is measured over the last 20 ms of a block.
+constexpr std::size_t kLevelFrames = 882;
+
+DWORD peakOf(const std::int16_t* pcm, std::size_t frames) {
+    if (frames > kLevelFrames) {
+        pcm += (frames - kLevelFrames) * 2;
+        frames = kLevelFrames;
+    }
+    int left = 0;
+    int right = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        left = std::max(left, std::abs(static_cast<int>(pcm[2 * i])));
+        right = std::max(right, std::abs(static_cast<int>(pcm[2 * i + 1])));
+    }
+    return static_cast<DWORD>(left) | (static_cast<DWORD>(right) << 16);
+}
+
+} // namespace
+
+std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& playing) {
+    std::lock_guard lock(mixMutex_);
+    const std::size_t samples = frames * 2;
+    playing = !mix_.empty();
+    if (mix_.empty()) {
+        std::memset(out, 0, samples * sizeof(std::int16_t));
+        return frames;
+    }
+    std::size_t filled = frames;
+    if (mix_.size() == 1) {
+        filled = mixOne(*mix_.front(), out, frames);
+    } else {
+        sum_.assign(samples, 0);
+        scratch_.resize(samples);
+        for (auto& s : mix_) {
+            const std::size_t got = mixOne(*s, scratch_.data(), frames);
+            std::memset(scratch_.data() + got * 2, 0, (frames - got) * 4);
+            for (std::size_t i = 0; i < samples; ++i)
+                sum_[i] += scratch_[i];
+        }
+        for (std::size_t i = 0; i < samples; ++i)
+            out[i] = static_cast<std::int16_t>(std::clamp(sum_[i], -32768, 32767));
+    }
+    std::erase_if(mix_, [](const std::shared_ptr<Stream>& s) {
+        if (!s->drained())
+            return false;
+        s->playing = false;
+        return true;
+    });
+    return filled;
+}
+
+std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames) {
+    const std::size_t got = s.readPcm(out, frames);
+    if (got == 0) {
+        // Nothing decoded (stalled or ended): the channel is silent.
+        s.level = 0;
+        return 0;
+    }
+    s.level = peakOf(out, got);
+    std::lock_guard lock(s.encodersMutex);
+    for (auto& e : s.encoders)
+        e->push(out, got);
+    return got;
+}
+
+} // namespace tolvane::engine
