@@ -226,7 +226,8 @@ QStringList IniDocument::sectionNames() const {
     return names;
 }
 
-IniFile::IniFile(QString absolutePath) : path_(std::move(absolutePath)) {}
+IniFile::IniFile(QString absolutePath, SyncToDisk sync)
+    : path_(std::move(absolutePath)), sync_(sync) {}
 
 bool IniFile::exists() const {
     return QFileInfo::exists(path_);
@@ -313,7 +314,7 @@ void IniFile::save(const QStringList& lines) {
         text += line;
         text += lineEnding_;
     }
-    WriteFileAtomically(path_, text.toUtf8());
+    WriteFileAtomically(path_, text.toUtf8(), sync_);
     doc_ = IniDocument::fromLines(lines);
 }
 

@@ -16,6 +16,8 @@
 // Every write replaces the file atomically, so a failed write leaves what
 // was on disk untouched and raises IniWriteError ("Unable to write to %s").
 
+#include "Paths.h"
+
 #include <QChar>
 #include <QHash>
 #include <QString>
@@ -124,7 +126,10 @@ private:
 
 class IniFile {
 public:
-    explicit IniFile(QString absolutePath);
+    // With SyncToDisk::No a write still replaces the file whole, but does
+    // not wait for the disk: for files that are only a help, written where
+    // a wait would be felt.
+    explicit IniFile(QString absolutePath, SyncToDisk sync = SyncToDisk::Yes);
 
     const QString& path() const { return path_; }
     bool exists() const;
@@ -154,6 +159,7 @@ private:
                        const QString& key, const QString& value);
 
     QString path_;
+    SyncToDisk sync_;
     std::optional<IniDocument> doc_;
     QString lineEnding_ = QStringLiteral("\n");
 };

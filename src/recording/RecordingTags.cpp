@@ -235,8 +235,11 @@ void writePendingTags(const QString& songTitle, const QString& station, const QS
                       const QDateTime& started) {
     // Only a help for a recording that might be left behind: a title that
     // an IniFile cannot hold, or a write that fails, leaves it untagged.
+    // Written when "rec" is pressed, so it does not wait for the disk: a
+    // busy disk would hold the window for up to a second. What the player
+    // wrote outlives the player being killed; only a power cut loses it.
     try {
-        IniFile file(pendingTagsFile());
+        IniFile file(pendingTagsFile(), SyncToDisk::No);
         file.WriteStrings(PendingSection, {{TitleKey, songTitle},
                                            {StationKey, station},
                                            {WebsiteKey, website},
