@@ -5,10 +5,10 @@
 #     differ, but never a user's settings/settings.dat, radiouser.dat or
 #     favorites.dat that is already there (the installed settings file is
 #     copied only when none exists);
-#   - copies the player (src/app/tolvane), its web view module
+#   - links the player (src/app/tolvane), its web view module
 #     (src/app/libtolvane-webview.so, loaded by the lyrics window) and the
 #     updater (src/update/TolvaneUpdate) of the build into it when they were
-#     built;
+#     built, so that the folder the player writes holds no code of its own;
 #   - links system/lame to the encoder program /usr/bin/lame.
 # Running it again changes only what changed. Nothing else in the folder
 # (recordings, the working catalog, downloaded files) is touched.
@@ -59,19 +59,21 @@ while IFS= read -r -d '' file; do
     copied=$((copied + 1))
 done < <(cd "$data" && find . -type f -print0)
 
-# Copies of the built programs, so the folder still works when it is copied
-# elsewhere; replaced (atomically) only when the build changed them.
-copy_program() { # copy_program <path under the build dir> <name in the program folder>
+# Links to the built programs rather than copies: the program folder is
+# written by the player (settings, catalog, downloads), and a program file
+# there could be replaced through it. A link is replaced (atomically) only
+# when it points elsewhere; a copy left by an older layout becomes a link.
+link_program() { # link_program <path under the build dir> <name in the program folder>
     if [ -x "$build/$1" ] && [ -f "$build/$1" ]; then
-        if [ -L "$dest/$2" ] || ! cmp -s "$build/$1" "$dest/$2"; then
-            cp -p "$build/$1" "$dest/.layout.$$.$2"
+        if [ ! -L "$dest/$2" ] || [ "$(readlink "$dest/$2")" != "$build/$1" ]; then
+            ln -sfn "$build/$1" "$dest/.layout.$$.$2"
             mv -fT "$dest/.layout.$$.$2" "$dest/$2"
         fi
     fi
 }
-copy_program src/app/tolvane tolvane
-copy_program src/app/libtolvane-webview.so libtolvane-webview.so
-copy_program src/update/TolvaneUpdate TolvaneUpdate
+link_program src/app/tolvane tolvane
+link_program src/app/libtolvane-webview.so libtolvane-webview.so
+link_program src/update/TolvaneUpdate TolvaneUpdate
 
 mkdir -p "$dest/system"
 ln -sfn /usr/bin/lame "$dest/system/lame"

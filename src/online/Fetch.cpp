@@ -10,40 +10,49 @@
 
 namespace tolvane {
 
-FetchResult FetchToFile(const QString& url, const QString& path,
-                        const std::function<bool()>& abandon, const DownloadLimits& limits) {
-    // Shared with the transfer thread, which may outlive nothing here: it is
-    // always joined before this function returns.
-    auto cancel = std::make_shared<std::atomic<bool>>(false);
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    auto ok = std::make_shared<std::atomic<bool>>(false);
-    DownloadLimits bounded = limits;
-    bounded.cancel = cancel.get();
-
-    std::unique_ptr<QThread> thread(QThread::create([=] {
-        ok->store(DownloadToFile(url, path, bounded));
-        done->store(true);
+bool RunWhileHandlingEvents(const std::function<void(const std::atomic<bool>& cancel)>& job,
+                            const std::function<bool()>& abandon) {
+    // Shared with the job's thread, which is always joined before this
+    // function returns.
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        job(cancel);
+        done.store(true);
     }));
     thread->start();
 
-    // Handle events until the transfer ends, looking every few milliseconds.
+    // Handle events until the job ends, looking every few milliseconds.
     // (A nested QEventLoop would end at once once the application was told
     // to quit, so the events are handled here.)
     bool interrupted = false;
-    while (!done->load()) {
+    while (!done.load()) {
         if (abandon && abandon()) {
             interrupted = true;
-            cancel->store(true);
+            cancel.store(true);
             break;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (!done->load())
+        if (!done.load())
             QThread::msleep(5);
     }
     thread->wait();
-    if (interrupted)
+    return !interrupted;
+}
+
+FetchResult FetchToFile(const QString& url, const QString& path,
+                        const std::function<bool()>& abandon, const DownloadLimits& limits) {
+    bool ok = false;
+    const bool finished = RunWhileHandlingEvents(
+        [&](const std::atomic<bool>& cancel) {
+            DownloadLimits bounded = limits;
+            bounded.cancel = &cancel;
+            ok = DownloadToFile(url, path, bounded);
+        },
+        abandon);
+    if (!finished)
         return FetchResult::Interrupted;
-    return ok->load() ? FetchResult::Done : FetchResult::Failed;
+    return ok ? FetchResult::Done : FetchResult::Failed;
 }
 
 BackgroundGet::BackgroundGet(const QString& url, const DownloadLimits& limits)

@@ -29,6 +29,13 @@ FetchResult FetchToFile(const QString& url, const QString& path,
                         const std::function<bool()>& abandon = {},
                         const DownloadLimits& limits = DownloadLimits{});
 
+// Runs job on a thread of its own while the calling thread handles its
+// events, and returns once it has ended. job is handed a flag that turns
+// true once `abandon` says so; it should then end soon. Returns false when
+// abandoned (the job has ended all the same).
+bool RunWhileHandlingEvents(const std::function<void(const std::atomic<bool>& cancel)>& job,
+                            const std::function<bool()>& abandon);
+
 // A GET sent off on a thread of its own, its reply dropped (FetchAndDrop).
 // Destroying the object stops a transfer still under way (libcurl looks at
 // least once a second) and waits for its thread, so nothing outlives the

@@ -34,6 +34,7 @@ struct BodySink {
     WriteGate* gate = nullptr; // with file
     qint64 written = 0;
     qint64 maxBytes = 0;
+    const std::function<bool(const char*, qint64)>* writer = nullptr; // instead of file
 };
 
 // libcurl write callback: a return value other than the size given aborts
@@ -46,6 +47,8 @@ size_t writeBody(char* data, size_t size, size_t count, void* userData) {
     if (sink->file && !sink->gate->write(data, length, [&](const char* piece, qint64 size) {
             return sink->file->write(piece, size);
         }))
+        return 0;
+    if (sink->writer && !(*sink->writer)(data, length))
         return 0;
     sink->written += length;
     return size * count;
@@ -148,18 +151,27 @@ bool DownloadToFile(const QString& url, const QString& path) {
 
 namespace {
 
-// One GET of an encoded address into sink, within limits; true when the
-// whole body arrived with a 2xx status.
-bool performGet(const QByteArray& encoded, BodySink& sink, const DownloadLimits& limits) {
+bool isHttps(const QByteArray& encoded) {
+    return encoded.left(8).toLower() == "https://";
+}
+
+// One GET of an encoded address into sink, within limits.
+Transfer performGet(const QByteArray& encoded, BodySink& sink, const DownloadLimits& limits) {
+    if (limits.httpsOnly && !isHttps(encoded))
+        return Transfer::Insecure;
     ensureCurlGlobalInit();
     CurlHandle curl;
     if (!curl.handle)
-        return false;
+        return Transfer::Failed;
 
     CURL* h = curl.handle;
+    const char* protocols = limits.httpsOnly ? "https" : "http,https";
     curl_easy_setopt(h, CURLOPT_URL, encoded.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    const QByteArray caFile = limits.caFile.toLocal8Bit();
+    if (!caFile.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(limits.maxRedirects));
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeoutMs));
@@ -177,14 +189,18 @@ bool performGet(const QByteArray& encoded, BodySink& sink, const DownloadLimits&
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     }
 
-    if (curl_easy_perform(h) != CURLE_OK)
-        return false;
+    const CURLcode code = curl_easy_perform(h);
+    // A redirect to a scheme the transfer may not use.
+    if (code == CURLE_UNSUPPORTED_PROTOCOL)
+        return limits.httpsOnly ? Transfer::Insecure : Transfer::Failed;
+    if (code != CURLE_OK)
+        return Transfer::Failed;
 
     // Success means the resource itself: a final 3xx (a redirect we could
     // not follow) is as much a failure as a 4xx or 5xx.
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status <= 299;
+    return status >= 200 && status <= 299 ? Transfer::Done : Transfer::Failed;
 }
 
 } // namespace
@@ -203,7 +219,16 @@ bool DownloadToFile(const QString& url, const QString& path, const DownloadLimit
 
     WriteGate gate(path);
     BodySink sink{&file, &gate, 0, limits.maxBytes};
-    return performGet(encoded, sink, limits) && file.commit();
+    return performGet(encoded, sink, limits) == Transfer::Done && file.commit();
+}
+
+Transfer DownloadToWriter(const QString& url, const std::function<bool(const char*, qint64)>& write,
+                          const DownloadLimits& limits) {
+    const QByteArray encoded = encodeForTransfer(url);
+    if (encoded.isEmpty())
+        return limits.httpsOnly ? Transfer::Insecure : Transfer::Failed;
+    BodySink sink{nullptr, nullptr, 0, limits.maxBytes, &write};
+    return performGet(encoded, sink, limits);
 }
 
 bool FetchAndDrop(const QString& url, const DownloadLimits& limits) {
@@ -211,7 +236,7 @@ bool FetchAndDrop(const QString& url, const DownloadLimits& limits) {
     if (encoded.isEmpty())
         return false;
     BodySink sink{nullptr, nullptr, 0, limits.maxBytes};
-    return performGet(encoded, sink, limits);
+    return performGet(encoded, sink, limits) == Transfer::Done;
 }
 
 bool HasUsableInterface(const std::vector<InterfaceAddress>& addresses) {

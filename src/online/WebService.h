@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace tolvane {
@@ -26,7 +27,25 @@ struct DownloadLimits {
     // When set and it turns true, the transfer ends soon after as a failure
     // (checked at least once a second while it runs).
     const std::atomic<bool>* cancel = nullptr;
+    // Only https, for the address and for every redirect.
+    bool httpsOnly = false;
+    // A certificate authority file to trust instead of the system's (tests
+    // trust an authority of their own this way); empty: the system's.
+    QString caFile;
 };
+
+// How a transfer into a writer ended.
+enum class Transfer {
+    Done,     // a 2xx reply arrived whole
+    Failed,   // anything else the network or the writer did
+    Insecure, // the address or a redirect left https while httpsOnly asked for it
+};
+
+// A GET of url whose body goes to write (pieces in order; false from write
+// ends the transfer as Failed), with the same address rules and bounds as
+// DownloadToFile.
+Transfer DownloadToWriter(const QString& url, const std::function<bool(const char*, qint64)>& write,
+                          const DownloadLimits& limits);
 
 // Fetches url (http or https) synchronously on the calling thread and
 // replaces the file at path with the body. The body is written to a

@@ -1,9 +1,11 @@
 #include "TForm5.h"
 
+#include "Signature.h"
 #include "common/Errors.h"
 #include "common/IniFile.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "online/Fetch.h"
 #include "settings/SettingsFile.h"
 
 #include <QApplication>
@@ -26,7 +28,23 @@ namespace tolvane {
 
 namespace {
 
-const QString ManifestFile = QStringLiteral("/downloadlist.dat");
+const QString ManifestAddress = QStringLiteral("/Download/downloadlist.dat");
+const QString SignatureAddress = QStringLiteral("/Download/downloadlist.dat.sig");
+const QString SerialSection = QStringLiteral("update");
+const QString SerialKey = QStringLiteral("serial");
+
+// The serial of the last manifest accepted; 0 when none was.
+qint64 lastSerial() {
+    try {
+        bool ok = false;
+        const qint64 serial = IniFile(ProgramPath(TForm5::SerialFile))
+                                  .ReadString(SerialSection, SerialKey)
+                                  .toLongLong(&ok);
+        return ok ? serial : 0;
+    } catch (const UserError&) {
+        return 0;
+    }
+}
 
 template <typename W> W* named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
@@ -99,12 +117,68 @@ TForm5::TForm5(Host host, QWidget* parent) : QWidget(parent, Qt::Window), host_(
     Timer1->OnTimer = [this] { runGuarded([this] { Timer1Timer(); }); };
 }
 
+const QString TForm5::RefusedMessage = QStringLiteral(
+    "The update could not be verified as the publisher's and was refused. No file was changed.");
+const QString TForm5::SerialFile = QStringLiteral("settings/updateserial.dat");
+
+void TForm5::trustInstead(const QByteArray& publisherKey, const QString& caFile) {
+    publisherKey_ = publisherKey;
+    caFile_ = caFile;
+}
+
 void TForm5::pump() {
     QCoreApplication::processEvents();
 }
 
-FetchResult TForm5::fetch(const QString& url, const QString& path) {
-    return FetchToFile(url, path, host_.quitting);
+update::Got TForm5::download(const QString& url, qint64 maxBytes, int timeoutMs,
+                             const std::function<bool(const char*, qint64)>& write) {
+    Transfer got = Transfer::Failed;
+    const bool finished = RunWhileHandlingEvents(
+        [&](const std::atomic<bool>& cancel) {
+            DownloadLimits limits;
+            limits.httpsOnly = true;
+            limits.caFile = caFile_;
+            limits.maxBytes = maxBytes;
+            limits.totalTimeoutMs = std::max(timeoutMs, 1);
+            limits.cancel = &cancel;
+            got = DownloadToWriter(url, write, limits);
+        },
+        host_.quitting);
+    if (!finished)
+        return update::Got::Interrupted;
+    switch (got) {
+    case Transfer::Done:
+        return update::Got::Done;
+    case Transfer::Insecure:
+        return update::Got::Insecure;
+    case Transfer::Failed:
+        break;
+    }
+    return update::Got::Failed;
+}
+
+update::Got TForm5::fetchBytes(const QString& url, qint64 maxBytes, QByteArray* bytes) {
+    bytes->clear();
+    return download(url, maxBytes, update::PassLimits{}.passMs,
+                    [bytes](const char* data, qint64 length) {
+                        bytes->append(data, length);
+                        return true;
+                    });
+}
+
+void TForm5::refuse(update::Refusal why) {
+    refusal_ = why;
+    ShowMessage(RefusedMessage);
+    endPass();
+}
+
+void TForm5::endPass() {
+    if (host_.invokeMain) {
+        host_.invokeMain(QStringLiteral("Button8"));
+        host_.invokeMain(QStringLiteral("Button13"));
+    }
+    Button3->click();
+    pump();
 }
 
 void TForm5::showEvent(QShowEvent* event) {
@@ -134,6 +208,7 @@ void TForm5::closeEvent(QCloseEvent* event) {
 void TForm5::FormShow() {
     busy_ = true;
     bool failed = false;
+    std::optional<update::Refusal> refused;
     runGuarded([&] {
         // 1. The update site from the settings.
         if (settings::settingsFileExists()) {
@@ -145,24 +220,54 @@ void TForm5::FormShow() {
         ProgressBar1->setValue(0);
         ListBox1->clear();
         ListBox2->clear();
-        lists_ = {};
+        manifest_ = {};
+        refusal_ = update::Refusal::None;
         // 3. Nowhere to go.
         if (!(host_.isConnected && host_.isConnected()) || Edit4->text().isEmpty()) {
             ShowMessage(QStringLiteral("No active internet connection"));
             failed = true;
             return;
         }
-        // 4, 5. The manifest.
+        // 4, 5. The manifest and its signature, kept in memory: nothing the
+        // site sends is written before it is verified.
         pump();
-        const FetchResult got = fetch(Edit4->text() + QStringLiteral("/Download/downloadlist.dat"),
-                                      ProgramPath(ManifestFile));
-        if (got == FetchResult::Interrupted) {
+        const update::PassLimits limits;
+        QByteArray manifest;
+        QByteArray signature;
+        update::Got got =
+            fetchBytes(Edit4->text() + ManifestAddress, limits.manifestBytes, &manifest);
+        if (got == update::Got::Done) {
+            got = fetchBytes(Edit4->text() + SignatureAddress, limits.signatureBytes, &signature);
+            // A site that gives no signature offers an unsigned manifest.
+            if (got == update::Got::Failed) {
+                got = update::Got::Done;
+                signature.clear();
+            }
+        }
+        if (got == update::Got::Interrupted) {
             failed = true;
             return;
         }
-        if (got == FetchResult::Done) {
-            // A manifest that cannot be read ends the pass like a failed fetch.
-            failed = !runGuarded([this] { Button1Click(); });
+        if (got == update::Got::Insecure) {
+            refused = update::Refusal::InsecureSource;
+        } else if (got == update::Got::Done) {
+            const QByteArray key = publisherKey_.isEmpty() ? update::publisherKey() : publisherKey_;
+            update::ManifestCheck check;
+            // A count that is no whole number ends the pass like a failed fetch.
+            failed = !runGuarded([&] {
+                check =
+                    update::checkManifest(manifest, update::decodeSignatureFile(signature), key,
+                                          lastSerial(), QDateTime::currentDateTimeUtc(), limits);
+            });
+            if (failed) {
+                return;
+            } else if (check.refusal != update::Refusal::None) {
+                refused = check.refusal;
+            } else {
+                manifest_ = check.manifest;
+                // A manifest that cannot be read ends the pass like a failed fetch.
+                failed = !runGuarded([this] { Button1Click(); });
+            }
         } else {
             ShowMessage(QStringLiteral("Error downloading!"));
             failed = true;
@@ -175,6 +280,10 @@ void TForm5::FormShow() {
                     .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     });
     busy_ = false;
+    if (refused) {
+        refuse(*refused);
+        return;
+    }
     // A failed check has nothing more to do: the window goes, so it never
     // stays on screen without a way to dismiss it.
     if (failed)
@@ -182,25 +291,19 @@ void TForm5::FormShow() {
 }
 
 void TForm5::Button1Click() {
-    const QString manifestPath = ProgramPath(ManifestFile);
-    IniDocument manifest;
-    if (ProgramFileExists(ManifestFile) && settings::settingsFileExists()) {
+    if (settings::settingsFileExists()) {
         IniFile ini = settings::openSettings();
-        manifest = IniFile(manifestPath).document();
         Edit4->setText(ini.ReadString(settings::RadioSection, settings::WebsiteKey));
         Edit1->setText(ini.ReadString(settings::RadioSection, settings::VersionKey));
-        Edit2->setText(manifest.value(QStringLiteral("program"), QStringLiteral("version")));
-        Edit3->setText(manifest.value(QStringLiteral("counter"), QStringLiteral("br")));
-        pump();
     }
-    // Throws ConvertError for a count that is no whole number: nothing is
-    // fetched then.
-    lists_ = update::readManifest(manifest).lists;
+    Edit2->setText(manifest_.offeredVersion);
+    Edit3->setText(manifest_.extraCount);
+    pump();
     const QString base = QDir::currentPath();
-    for (const QString& source : lists_.sources)
-        ListBox1->addItem(source);
-    for (const QString& target : lists_.targets)
-        ListBox2->addItem(base + u'/' + target);
+    for (const update::FileEntry& file : manifest_.files) {
+        ListBox1->addItem(file.source);
+        ListBox2->addItem(base + u'/' + file.target);
+    }
     Timer1->start();
 }
 
@@ -212,14 +315,15 @@ void TForm5::Timer1Timer() {
 void TForm5::Button2Click() {
     Timer1->stop();
     busy_ = true;
-    const int count = static_cast<int>(lists_.sources.size());
+    const int count = static_cast<int>(manifest_.files.size());
     ProgressBar1->setMaximum(std::max(count - 1, 0));
 
     const update::PassResult result = update::runDownloads(
-        lists_, QDir::currentPath(),
-        [this](const QString& url, const QString& path) {
+        manifest_, QDir::currentPath(),
+        [this](const QString& url, qint64 maxBytes, int timeoutMs,
+               const std::function<bool(const char*, qint64)>& write) {
             pump();
-            return fetch(url, path);
+            return download(url, maxBytes, timeoutMs, write);
         },
         [this](int done) {
             pump();
@@ -229,7 +333,21 @@ void TForm5::Button2Click() {
     busy_ = false;
     if (result.interrupted)
         return;
+    if (result.refusal != update::Refusal::None) {
+        refuse(result.refusal);
+        return;
+    }
     ProgressBar1->setValue(ProgressBar1->maximum());
+    // Once a manifest's files are in place an older manifest is refused. The
+    // file is off the update's own allow-list, so no manifest can lower it.
+    if (manifest_.serial > lastSerial()) {
+        try {
+            IniFile(ProgramPath(SerialFile))
+                .WriteString(SerialSection, SerialKey, QString::number(manifest_.serial));
+        } catch (const UserError&) {
+            // The next pass compares with the serial before this one.
+        }
+    }
 
     if (update::asksAboutNewVersion(Edit1->text(), Edit2->text(), Edit4->text()) &&
         Confirm(QStringLiteral("There is a new version. Do you want to download it?"),
@@ -239,12 +357,7 @@ void TForm5::Button2Click() {
             QDesktopServices::openUrl(site);
         pump();
     }
-    if (host_.invokeMain) {
-        host_.invokeMain(QStringLiteral("Button8"));
-        host_.invokeMain(QStringLiteral("Button13"));
-    }
-    Button3->click();
-    pump();
+    endPass();
 }
 
 void TForm5::Button3Click() {

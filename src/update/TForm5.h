@@ -31,7 +31,19 @@ public:
         std::function<bool()> quitting;
     };
 
+    // The one message a refused update shows.
+    static const QString RefusedMessage;
+    // Where the serial of the last accepted manifest is kept: a file the
+    // update itself may not write.
+    static const QString SerialFile;
+
     explicit TForm5(Host host, QWidget* parent = nullptr);
+
+    // What the pass trusts in place of the program's own: the key manifests
+    // must be signed with (the publisher's key is built in) and a
+    // certificate authority (the system's otherwise). Tests sign with a key
+    // of their own and serve their site with an authority of their own.
+    void trustInstead(const QByteArray& publisherKey, const QString& caFile);
 
     // The check: reads the update site, fetches the manifest (FormShow).
     void FormShow();
@@ -45,6 +57,8 @@ public:
 
     // Whether a check or download pass is running now.
     bool busy() const { return busy_; }
+    // Why the last pass was refused (Refusal::None when it was not).
+    update::Refusal refusal() const { return refusal_; }
 
     QLabel* sLabelFX1 = nullptr; // "Tolvane Update"
     QLabel* Image1 = nullptr;    // the loader picture
@@ -67,12 +81,23 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    FetchResult fetch(const QString& url, const QString& path);
+    // One https transfer of the pass, handling events meanwhile.
+    update::Got download(const QString& url, qint64 maxBytes, int timeoutMs,
+                         const std::function<bool(const char*, qint64)>& write);
+    update::Got fetchBytes(const QString& url, qint64 maxBytes, QByteArray* bytes);
+    // Tells the user once and ends the pass as after its downloads, without
+    // the version question.
+    void refuse(update::Refusal why);
+    // The catalog reload, the banners and the window's close.
+    void endPass();
     // Lets pending window messages run between the steps.
     static void pump();
 
     Host host_;
-    update::DownloadLists lists_; // the targets as the manifest gives them
+    QByteArray publisherKey_;           // empty: the built-in key
+    QString caFile_;                    // empty: the system's authorities
+    update::VerifiedManifest manifest_; // what the check accepted
+    update::Refusal refusal_ = update::Refusal::None;
     bool busy_ = false;
 };
 

@@ -97,7 +97,9 @@ HttpTestServer::HttpTestServer() {
                 if (routes_.contains(path))
                     route = routes_.value(path);
             }
-            if (route) {
+            if (route && route->status >= 300 && route->status < 400) {
+                respond(*socket, route->status, "moved", "Location: " + route->body + "\r\n");
+            } else if (route) {
                 respond(*socket, route->status, route->body);
             } else if (path == "/body") {
                 respond(*socket, 200, Pattern(sizeParameter(target)));

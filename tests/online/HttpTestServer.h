@@ -47,7 +47,8 @@ public:
     // How many requests asked for a path (query left out).
     int hits(const QByteArray& path) const;
 
-    // Answers requests for path with status and body from now on.
+    // Answers requests for path with status and body from now on; a 3xx
+    // status redirects to the address given as body.
     void setRoute(const QByteArray& path, const QByteArray& body, int status = 200);
 
     // The body of /body and /nolength: N bytes of a repeating pattern.

@@ -1,16 +1,21 @@
-// The update pass against a loopback update site: the manifest's lists,
-// the downloads with their gauge and bounded attempts, targets kept inside
-// the program folder, the version question, the end of the pass and its
-// failures; and the TolvaneUpdate program.
+// The update pass against a loopback https update site: the signed
+// manifest's lists, the downloads with their gauge and bounded attempts, the
+// version question, the end of the pass and its failures; every way a
+// manifest or a file is refused, leaving the folder as it was; and the
+// TolvaneUpdate program.
 
 #include "HttpTestServer.h"
 #include "MessageRecorder.h"
+#include "Signing.h"
 #include "TestSupport.h"
+#include "TlsProxy.h"
 #include "UrlRecorder.h"
 #include "update/TForm5.h"
 #include "update/UpdatePass.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,10 +34,74 @@ using tolvane::test::UrlRecorder;
 
 namespace {
 
+using signing::SigningKey;
+using test::TestCertificates;
+using test::TlsProxy;
+
+// The update site: a loopback server behind a TLS front whose authority the
+// pass is told to trust, and the publisher's (test) key.
+struct UpdateSite {
+    HttpTestServer http;
+    QTemporaryDir certificates;
+    TlsProxy tls;
+    QString caFile;
+    SigningKey key = SigningKey::generate();
+
+    UpdateSite() {
+        std::string error;
+        const auto made = TestCertificates::make(certificates.path().toStdString(), &error);
+        if (made && tls.start(*made, http.port()))
+            caFile = QString::fromStdString(made->caFile);
+        else
+            qWarning("no TLS front: %s", error.c_str());
+    }
+    QString url(const QString& path) const {
+        return QString::fromStdString(tls.url(path.toStdString()));
+    }
+
+    // The manifest with "{site}" the https address and "{http}" the plain
+    // one; each "from=.../f/NAME" line gains the sha256 and size of
+    // "body of NAME", and [program] a serial of 1 and an expiry a day ahead
+    // unless it gives them.
+    QByteArray complete(QByteArray m) const {
+        m.replace("{site}", url("").toUtf8()).replace("{http}", http.url("").toUtf8());
+        QByteArray program = "[program]\n";
+        if (!m.contains("serial="))
+            program += "serial=1\n";
+        if (!m.contains("expires="))
+            program += "expires=" +
+                       QDateTime::currentDateTimeUtc().addDays(1).toString(Qt::ISODate).toUtf8() +
+                       "\n";
+        m = m.contains("[program]\n") ? m.replace("[program]\n", program) : program + m;
+        QByteArray out;
+        for (const QByteArray& line : m.split('\n')) {
+            out += line + '\n';
+            const qsizetype at = line.indexOf("/f/");
+            if (!line.startsWith("from=") || at < 0)
+                continue;
+            const QByteArray body = "body of " + line.mid(at + 3);
+            out += "sha256=" + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() +
+                   "\nsize=" + QByteArray::number(body.size()) + '\n';
+        }
+        return out;
+    }
+
+    // Serves the completed manifest, signed by signer (none: no signature).
+    void serve(const QByteArray& manifest, const SigningKey* signer) {
+        const QByteArray bytes = complete(manifest);
+        http.setRoute("/site/Download/downloadlist.dat", bytes);
+        if (signer)
+            http.setRoute("/site/Download/downloadlist.dat.sig",
+                          signing::signatureFileText(signer->sign(bytes)));
+        else
+            http.setRoute("/site/Download/downloadlist.dat.sig", "none", 404);
+    }
+};
+
 // A program folder with settings naming the loopback site, the Update
 // window, and what the pass asked of the main window.
 struct PassFixture {
-    HttpTestServer site;
+    UpdateSite site;
     TestFolder folder;
     MessageRecorder messages;
     QStringList invoked;
@@ -47,13 +116,10 @@ struct PassFixture {
         form = std::make_unique<TForm5>(TForm5::Host{[this] { return connected; },
                                                      [this](const QString& c) { invoked << c; },
                                                      [] { return false; }});
+        form->trustInstead(site.key.publicKey(), site.caFile);
     }
 
-    // The manifest with "{site}" standing for the site's address.
-    void setManifest(QByteArray manifest) {
-        manifest.replace("{site}", site.url("").toUtf8());
-        site.setRoute("/site/Download/downloadlist.dat", manifest);
-    }
+    void setManifest(const QByteArray& manifest) { site.serve(manifest, &site.key); }
 
     // Shows the window and waits until the pass has closed it.
     bool runPass() {
@@ -61,6 +127,22 @@ struct PassFixture {
         return test::waitFor([&] { return !form->isVisible() && !form->busy(); }, 20000);
     }
 };
+
+// Everything below dir: each file's bytes, each link's target, each folder.
+QMap<QString, QByteArray> snapshot(const QString& dir) {
+    QMap<QString, QByteArray> all;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        QFile file(info.filePath());
+        all[info.filePath()] = info.isSymLink() ? "link to " + info.symLinkTarget().toUtf8()
+                               : info.isDir()   ? QByteArray("folder")
+                               : file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                : QByteArray("unreadable");
+    }
+    return all;
+}
 
 } // namespace
 
@@ -71,8 +153,10 @@ private slots:
     void pass_fetchesListedFilesAndEnds();
     void failedCheck_showsMessageAndCloses_data();
     void failedCheck_showsMessageAndCloses();
-    void resolveTarget_keepsTargetsInsideTheFolder_data();
-    void resolveTarget_keepsTargetsInsideTheFolder();
+    void allowedTarget_onlyCatalogPicturesAndSkins_data();
+    void allowedTarget_onlyCatalogPicturesAndSkins();
+    void refusedPass_changesNothingAndTellsOnce_data();
+    void refusedPass_changesNothingAndTellsOnce();
     void updater_waitsForThePlayerThenStartsItOnce();
 };
 
@@ -88,35 +172,30 @@ void UpdatePassTest::pass_fetchesListedFilesAndEnds_data() {
     QTest::newRow("br = 0: only the playlist")
         << QByteArray("1.3")
         << "[program]\nversion=1.3\n[counter]\nbr=0\n" + playlist +
-               "[file0]\nfrom={site}/f/a\nto=a.txt\n"
-        << QStringList{"radiolist.dat"} << QStringList{"a.txt"} << false << 0;
+               "[file0]\nfrom={site}/f/a\nto=banners/a.png\n"
+        << QStringList{"radiolist.dat"} << QStringList{"banners/a.png"} << false << 0;
     QTest::newRow("br missing: only the playlist")
         << QByteArray("1.3")
-        << "[program]\nversion=1.3\n" + playlist + "[file0]\nfrom={site}/f/a\nto=a.txt\n"
-        << QStringList{"radiolist.dat"} << QStringList{"a.txt"} << false << 0;
+        << "[program]\nversion=1.3\n" + playlist + "[file0]\nfrom={site}/f/a\nto=banners/a.png\n"
+        << QStringList{"radiolist.dat"} << QStringList{"banners/a.png"} << false << 0;
     QTest::newRow("br = 2: file0 to file2, into a new folder, and a newer version")
         << QByteArray("1.3")
         << "[program]\nversion=1.4\n[counter]\nbr=2\n" + playlist +
-               "[file0]\nfrom={site}/f/a\nto=a.txt\n[file1]\nfrom={site}/f/b\nto=banners\\b.png\n"
-               "[file2]\nfrom={site}/f/c\nto=banners/deep/c.dat\n[file3]\nfrom={site}/f/d\nto=d\n"
-        << QStringList{"radiolist.dat", "a.txt", "banners/b.png", "banners/deep/c.dat"}
-        << QStringList{"d"} << true << 0;
+               "[file0]\nfrom={site}/f/a\nto=Skins/a.qss\n[file1]\nfrom={site}/f/"
+               "b\nto=banners\\b.png\n"
+               "[file2]\nfrom={site}/f/c\nto=banners/deep/c.dat\n[file3]\nfrom={site}/f/"
+               "d\nto=Images/d\n"
+        << QStringList{"radiolist.dat", "Skins/a.qss", "banners/b.png", "banners/deep/c.dat"}
+        << QStringList{"Images/d"} << true << 0;
     QTest::newRow("no installed version: asked")
         << QByteArray() << "[program]\nversion=1.3\n" + playlist << QStringList{"radiolist.dat"}
         << QStringList{} << true << 0;
     QTest::newRow("a failing file is tried three times and skipped")
         << QByteArray("1.3")
         << "[program]\nversion=1.3\n[counter]\nbr=1\n" + playlist +
-               "[file0]\nfrom={site}/broken\nto=broken.txt\n[file1]\nfrom={site}/f/a\nto=a.txt\n"
-        << QStringList{"radiolist.dat", "a.txt"} << QStringList{"broken.txt"} << false << 3;
-    QTest::newRow("targets outside the folder are refused")
-        << QByteArray("1.3")
-        << "[program]\nversion=1.3\n[counter]\nbr=2\n" + playlist +
-               "[file0]\nfrom={site}/f/a\nto=../escaped.txt\n"
-               "[file1]\nfrom={site}/f/b\nto=sub/../../escaped2.txt\n"
-               "[file2]\nfrom={site}/f/c\nto=c.txt\n"
-        << QStringList{"radiolist.dat", "c.txt"} << QStringList{"../escaped.txt", "../escaped2.txt"}
-        << false << 0;
+               "[file0]\nfrom={site}/f/broken\nto=Images/broken\n[file1]\nfrom={site}/f/"
+               "a\nto=Images/a\n"
+        << QStringList{"radiolist.dat", "Images/a"} << QStringList{"Images/broken"} << false << 3;
 }
 
 void UpdatePassTest::pass_fetchesListedFilesAndEnds() {
@@ -132,8 +211,8 @@ void UpdatePassTest::pass_fetchesListedFilesAndEnds() {
     // The old catalog stays until a whole new one arrived.
     f.folder.write("radiolist.dat", "[Old]\n");
     for (const char* name : {"list", "a", "b", "c", "d"})
-        f.site.setRoute("/f/" + QByteArray(name), "body of " + QByteArray(name));
-    f.site.setRoute("/broken", "gone", 404);
+        f.site.http.setRoute("/f/" + QByteArray(name), "body of " + QByteArray(name));
+    f.site.http.setRoute("/f/broken", "gone", 404);
     f.setManifest(manifest);
     f.messages.answerNext(false); // "No" to the version question
 
@@ -147,7 +226,10 @@ void UpdatePassTest::pass_fetchesListedFilesAndEnds() {
     }
     for (const QString& file : absent)
         QVERIFY2(!QFile::exists(f.folder.file(file)), qPrintable(file));
-    QCOMPARE(f.site.hits("/broken"), brokenHits);
+    QCOMPARE(f.site.http.hits("/f/broken"), brokenHits);
+    QVERIFY(!f.folder.exists(update::StagingFolder));
+    // An older manifest is refused from now on.
+    QVERIFY(f.folder.read(TForm5::SerialFile).contains("serial=1"));
 
     // The gauge moved with every file (its range is the count less one, so
     // one file gives no steps) and ended full.
@@ -190,8 +272,9 @@ void UpdatePassTest::failedCheck_showsMessageAndCloses() {
     PassFixture f;
     f.connected = connected;
     f.folder.write("settings/settings.dat", settings.replace("{site}", f.site.url("").toUtf8()));
+    const auto before = snapshot(f.folder.path());
     if (manifest.isEmpty())
-        f.site.setRoute("/site/Download/downloadlist.dat", "none", 404);
+        f.site.http.setRoute("/site/Download/downloadlist.dat", "none", 404);
     else
         f.setManifest(manifest);
     QVERIFY(f.runPass());
@@ -199,41 +282,142 @@ void UpdatePassTest::failedCheck_showsMessageAndCloses() {
     // Nothing further: no downloads armed, no reload, no banners.
     QVERIFY(!f.form->Timer1->Enabled());
     QVERIFY(f.invoked.isEmpty());
-    QCOMPARE(f.site.hits("/site/Download/downloadlist.dat"),
+    QCOMPARE(f.site.http.hits("/site/Download/downloadlist.dat"),
              connected && settings.contains("website") ? 1 : 0);
+    QCOMPARE(snapshot(f.folder.path()), before);
 }
 
-void UpdatePassTest::resolveTarget_keepsTargetsInsideTheFolder_data() {
+void UpdatePassTest::allowedTarget_onlyCatalogPicturesAndSkins_data() {
     QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("resolved"); // empty: refused
-    QTest::newRow("plain") << "radiolist.dat"
-                           << "/p/radiolist.dat";
-    QTest::newRow("backslashes") << "banners\\a.png"
-                                 << "/p/banners/a.png";
-    QTest::newRow("dot part") << "./Skins/x.qss"
-                              << "/p/Skins/x.qss";
-    QTest::newRow("leading backslash") << "\\radiolist.dat"
-                                       << "";
-    QTest::newRow("absolute") << "/etc/passwd"
-                              << "";
-    QTest::newRow("drive") << "C:\\x.dat"
-                           << "";
-    QTest::newRow("climbing") << "../x"
-                              << "";
-    QTest::newRow("climbing inside") << "a/../../x"
-                                     << "";
-    QTest::newRow("any .. part") << "a/../b"
-                                 << "";
-    QTest::newRow("empty") << ""
-                           << "";
-    QTest::newRow("folder only") << "/"
-                                 << "";
+    QTest::addColumn<QString>("parts"); // joined with "|"; empty: refused
+    const QStringList allowed{"radiolist.dat", "REKLAME.DAT",           "banners\\a.png",
+                              "./Skins/x.qss", "settings/language.dat", "settings/genre.dat",
+                              "Images/a/b.png"};
+    for (const QString& t : allowed) {
+        QString parts = t;
+        QTest::newRow(qPrintable("allowed " + t))
+            << t << parts.replace("./", "").replace('\\', '|').replace('/', '|');
+    }
+    for (const char* t : {"tolvane",
+                          "TolvaneUpdate",
+                          "libtolvane-webview.so",
+                          "qt.conf",
+                          "imageformats/libqevil.so",
+                          "system/lame",
+                          "settings/settings.dat",
+                          "settings/services.dat",
+                          "radiouser.dat",
+                          "favorites.dat",
+                          "temp.dat",
+                          "Recorded/x.mp3",
+                          "Skins/x.so",
+                          "Skins/.qss",
+                          "Skins/a/b.qss",
+                          "banners",
+                          "banners/",
+                          "banners/../tolvane",
+                          "banners/.update-staging",
+                          "\\radiolist.dat",
+                          "/etc/passwd",
+                          "C:\\x.dat",
+                          "",
+                          "banners/a\x01b"})
+        QTest::newRow(qPrintable(QStringLiteral("refused ") + t)) << QString(t) << QString();
 }
 
-void UpdatePassTest::resolveTarget_keepsTargetsInsideTheFolder() {
+void UpdatePassTest::allowedTarget_onlyCatalogPicturesAndSkins() {
     QFETCH(QString, target);
-    QFETCH(QString, resolved);
-    QCOMPARE(update::resolveTarget("/p", target).value_or(QString()), resolved);
+    QFETCH(QString, parts);
+    QCOMPARE(update::allowedTarget(target).value_or(QStringList()).join('|'), parts);
+}
+
+void UpdatePassTest::refusedPass_changesNothingAndTellsOnce_data() {
+    QTest::addColumn<QByteArray>("manifest");
+    QTest::addColumn<QString>("how"); // signing and planting, see below
+    QTest::addColumn<int>("refusal");
+
+    const QByteArray catalog =
+        "[playlist]\nfrom={site}/f/list\nto=radiolist.dat\n[counter]\nbr=1\n";
+    const QByteArray attack =
+        "[counter]\nbr=3\n[playlist]\nfrom={site}/f/a\nto=TolvaneUpdate\n[file0]\nfrom={site}/"
+        "f/b\nto=settings/settings.dat\n[file1]\nfrom={site}/f/c\nto=banners/lame.png\n";
+    using R = update::Refusal;
+    QTest::newRow("unsigned, offering the updater, settings and a link")
+        << attack << "unsigned" << int(R::Unsigned);
+    QTest::newRow("signed by another key") << catalog << "other key" << int(R::BadSignature);
+    QTest::newRow("changed after signing") << catalog << "tampered" << int(R::BadSignature);
+    QTest::newRow("expired") << "[program]\nexpires=2020-01-01T00:00:00Z\n" + catalog << ""
+                             << int(R::Expired);
+    QTest::newRow("rolled back") << "[program]\nserial=4\n" + catalog << "serial 5"
+                                 << int(R::RolledBack);
+    QTest::newRow("no serial") << "[program]\nserial=\n" + catalog << "" << int(R::Malformed);
+    QTest::newRow("a file whose hash differs")
+        << catalog + "[file0]\nfrom={site}/f/a\nto=banners/a.png\n"
+        << "a differs" << int(R::Mismatch);
+    QTest::newRow("the updater as a target")
+        << catalog + "[file0]\nfrom={site}/f/a\nto=TolvaneUpdate\n"
+        << "" << int(R::TargetNotAllowed);
+    QTest::newRow("the settings as a target")
+        << catalog + "[file0]\nfrom={site}/f/b\nto=settings/settings.dat\n"
+        << "" << int(R::TargetNotAllowed);
+    QTest::newRow("a target that is a link")
+        << catalog + "[file0]\nfrom={site}/f/c\nto=banners/lame.png\n"
+        << "link" << int(R::LinkTarget);
+    QTest::newRow("a folder on the way that is a link")
+        << catalog + "[file0]\nfrom={site}/f/c\nto=Images/x/c.png\n"
+        << "link" << int(R::LinkTarget);
+    QTest::newRow("an http source") << catalog + "[file0]\nfrom={http}/f/a\nto=banners/a.png\n"
+                                    << "" << int(R::InsecureSource);
+    QTest::newRow("an https redirect to http")
+        << catalog + "[file0]\nfrom={site}/f/moved\nto=banners/a.png\n"
+        << "" << int(R::InsecureSource);
+    QTest::newRow("a file over the size limit")
+        << catalog + "[file0]\nfrom={site}/g\nto=banners/a.png\nsha256=" + QByteArray(64, '0') +
+               "\nsize=99999999999\n"
+        << "" << int(R::OverLimits);
+}
+
+void UpdatePassTest::refusedPass_changesNothingAndTellsOnce() {
+    QFETCH(QByteArray, manifest);
+    QFETCH(QString, how);
+    QFETCH(int, refusal);
+
+    PassFixture f;
+    for (const char* name : {"list", "a", "b", "c"})
+        f.site.http.setRoute("/f/" + QByteArray(name), "body of " + QByteArray(name));
+    f.site.http.setRoute("/f/moved", f.site.http.url("/f/a").toUtf8(), 302);
+    if (how == "a differs")
+        f.site.http.setRoute("/f/a", "body of A");
+    // What an attacker would like to replace, and a file outside the folder
+    // that links in the folder lead to.
+    f.folder.write("radiolist.dat", "[Old]\n");
+    f.folder.write("TolvaneUpdate", "#!/bin/sh\n");
+    f.folder.write("settings/settings.dat",
+                   f.folder.read("settings/settings.dat") + "update=false\n");
+    QTemporaryDir outside;
+    QFile(outside.filePath("lame")).open(QIODevice::WriteOnly);
+    QVERIFY(QDir().mkpath(f.folder.file("banners")));
+    QVERIFY(QFile::link(outside.filePath("lame"), f.folder.file("banners/lame.png")));
+    if (how == "link")
+        QVERIFY(QFile::link(outside.path(), f.folder.file("Images")));
+    if (how == "serial 5")
+        f.folder.write(TForm5::SerialFile, "[update]\nserial=5\n");
+
+    const SigningKey other = SigningKey::generate();
+    f.site.serve(manifest, how == "unsigned" ? nullptr : how == "other key" ? &other : &f.site.key);
+    if (how == "tampered")
+        f.site.http.setRoute("/site/Download/downloadlist.dat",
+                             f.site.complete(manifest).replace("radiolist", "radiolisu"));
+    const auto before = snapshot(f.folder.path());
+    const auto outsideBefore = snapshot(outside.path());
+
+    QVERIFY(f.runPass());
+    QCOMPARE(int(f.form->refusal()), refusal);
+    QCOMPARE(f.messages.texts(), QStringList{TForm5::RefusedMessage});
+    QCOMPARE(snapshot(f.folder.path()), before);
+    QCOMPARE(snapshot(outside.path()), outsideBefore);
+    // The pass ends as after a failed download.
+    QCOMPARE(f.invoked, (QStringList{"Button8", "Button13"}));
 }
 
 void UpdatePassTest::updater_waitsForThePlayerThenStartsItOnce() {
