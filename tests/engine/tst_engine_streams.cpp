@@ -475,6 +475,38 @@ private slots:
         QCOMPARE(e().ErrorGetCode(), ERROR_FILEFORM);
     }
 
+    // A body that probes as a playlist-like format FFmpeg could follow by
+    // itself (icy-metaint keeps the engine's own playlist sniffing out of
+    // the way): nothing it names is opened, neither a local file nor
+    // another loopback server.
+    void probedPlaylists_openNothingThemselves_data() {
+        QTest::addColumn<QString>("body"); // {other}: the other server's address
+        QTest::newRow("hls") << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
+                                "#EXTINF:2,\n{other}/seg.ts\n#EXTINF:2,\nfile:///etc/passwd\n";
+        QTest::newRow("concat") << "ffconcat version 1.0\nfile '{other}/seg.ts'\n"
+                                   "file 'file:///etc/passwd'\n";
+        // A name FFmpeg's concat takes as safe: a file beside the program.
+        QTest::newRow("concat of a local file") << "ffconcat version 1.0\nfile 'local.mp3'\n";
+    }
+    void probedPlaylists_openNothingThemselves() {
+        QFETCH(QString, body);
+        StreamServer other;
+        QVERIFY(other.start());
+        other.setRoute("/seg.ts", StreamRoute::audio(mp3_, false, 0));
+        QFile::remove(folder_->file("local.mp3"));
+        QVERIFY(QFile::copy(QString::fromStdString(mp3_), folder_->file("local.mp3")));
+        const QString file = folder_->file("probed.txt");
+        folder_->write("probed.txt",
+                       body.replace("{other}", QString::fromStdString(other.url(""))).toUtf8());
+        StreamRoute route = StreamRoute::audio(file.toStdString(), true, 8192);
+        route.contentType = "application/octet-stream";
+        route.loop = false;
+        server_->setRoute("/x", route);
+        QCOMPARE(open("/x"), 0u);
+        QCOMPARE(e().ErrorGetCode(), ERROR_FILEFORM);
+        QCOMPARE(other.requests("/seg.ts"), 0);
+    }
+
     // ------------------------------------------------------------ HLS
 
     // An ID3v2.4 tag with the artist and title frames (UTF-8), as HLS

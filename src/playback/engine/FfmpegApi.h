@@ -26,6 +26,7 @@ namespace tolvane::engine {
     X(av_freep)                                                                                    \
     X(av_log_set_level)                                                                            \
     X(av_malloc)                                                                                   \
+    X(av_strdup)                                                                                   \
     X(swr_alloc_set_opts2)                                                                         \
     X(swr_convert)                                                                                 \
     X(swr_free)                                                                                    \

@@ -57,6 +57,16 @@ public:
         fmt_->max_analyze_duration = 500000;
         fmt_->interrupt_callback.callback = &FfmpegDecoder::interrupted;
         fmt_->interrupt_callback.opaque = this;
+        // FFmpeg reads nothing but the bytes our transport hands it: only the
+        // demuxers we mean to use (a body that probes as a playlist-like
+        // format such as hls or concat would have it open what the body
+        // names), no protocol at all, and every open request it makes itself
+        // refused.
+        fmt_->format_whitelist = ff_->av_strdup(kFormatWhitelist);
+        fmt_->protocol_whitelist = ff_->av_strdup("");
+        if (!fmt_->format_whitelist || !fmt_->protocol_whitelist)
+            return ERROR_MEM;
+        fmt_->io_open = &FfmpegDecoder::refuseOpen;
         const AVInputFormat* input = nullptr;
         switch (codec_) {
         case Codec::Aac:
@@ -314,6 +324,14 @@ private:
         const std::size_t n = self->source_.read(buf, static_cast<std::size_t>(size), true);
         return n == 0 ? AVERROR_EOF : static_cast<int>(n);
     }
+    // The demuxers the engine chooses from the content type, and the ones a
+    // probe may settle on (MP4's demuxer is named "mov,mp4,m4a,3gp,3g2,mj2").
+    static constexpr const char* kFormatWhitelist = "mp3,aac,asf,ogg,flac,mpegts,mp4";
+
+    static int refuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+        return AVERROR(EPERM);
+    }
+
     static int interrupted(void* opaque) {
         return static_cast<FfmpegDecoder*>(opaque)->cancel_ ? 1 : 0;
     }
