@@ -12,6 +12,7 @@
 #include "online/Banners.h"
 #include "online/Desktop.h"
 #include "online/Fetch.h"
+#include "online/Pictures.h"
 #include "online/TForm7.h"
 #include "online/WebService.h"
 #include "recording/RecordingTags.h"
@@ -19,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -30,6 +32,8 @@ namespace {
 const QString PictureLookupFile = QStringLiteral("\\songimage.dat");
 const QString PictureFile = QStringLiteral("\\songimage.jpg");
 const QString BannerList = QStringLiteral("\\reklame.dat");
+// The lookup's reply is a short reference; the picture a small JPEG.
+constexpr qint64 LookupReplyBytes = 4 * 1024;
 
 // A picture shown in a box of fixed size, in proportion.
 QPixmap fitted(const QPixmap& picture, const QSize& box) {
@@ -73,20 +77,27 @@ void TForm1::Button13xClick() {
     const Services services = Services::FromProgramFolder();
     bool done = title.isEmpty();
     // 4. The lookup; its reply is used only right after a good download.
-    if (!done && FetchToFile(PictureLookupUrl(services.radio, title),
-                             ProgramPath(PictureLookupFile), abandon) == FetchResult::Done)
+    DownloadLimits lookupLimits;
+    lookupLimits.maxBytes = LookupReplyBytes;
+    if (!done &&
+        FetchToFile(PictureLookupUrl(services.radio, title), ProgramPath(PictureLookupFile),
+                    abandon, lookupLimits) == FetchResult::Done)
         lines = ReadTextLines(ProgramPath(PictureLookupFile));
     pump();
     // 5. The picture's reference.
     const QString reference = PictureReference(lines);
     done = done || reference.isEmpty();
     // 6. The picture.
+    DownloadLimits pictureLimits;
+    pictureLimits.maxBytes = PictureLimits{}.maxBytes;
     if (!done &&
-        FetchToFile(PictureUrl(services.radio, reference), ProgramPath(PictureFile), abandon) ==
-            FetchResult::Done &&
+        FetchToFile(PictureUrl(services.radio, reference), ProgramPath(PictureFile), abandon,
+                    pictureLimits) == FetchResult::Done &&
         ProgramFileExists(PictureFile)) {
-        // 7. A picture that does not decode gives the default one.
-        const QPixmap picture(ProgramPath(PictureFile), "JPG");
+        // 7. A picture that does not decode, or is too large, gives the
+        // default one.
+        const QPixmap picture =
+            QPixmap::fromImage(ReadPictureOffThread(ProgramPath(PictureFile), "JPG", abandon));
         Image1->setPixmap(picture.isNull() ? Image2->pixmap() : picture);
         setSongPictureFile(picture.isNull() ? QString() : ProgramPath(PictureFile));
         // Kept for the recording of this song, which may be filed after the
@@ -148,8 +159,10 @@ void TForm1::Button16Click() {
     const QString picturePath =
         ad.image.isEmpty() ? QString() : ProgramPath(QStringLiteral("\\banners\\") + ad.image);
     QPixmap picture;
+    // The format follows the file's extension.
     if (!picturePath.isEmpty() && QFile::exists(picturePath))
-        picture.load(picturePath); // the format follows the file's extension
+        picture = QPixmap::fromImage(ReadPictureOffThread(
+            picturePath, QFileInfo(picturePath).suffix().toLatin1(), [this] { return closing(); }));
     if (!picturePath.isEmpty() && QFile::exists(picturePath)) {
         sPanel5->hide();
         Image3->show();

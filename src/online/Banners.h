@@ -20,11 +20,16 @@ struct BannerAd {
     QString website;
     QString name;
     QString text;
-    QString image; // file name inside "banners"
+    QString image; // a plain file name inside "banners", or empty
 };
 
+// A name of a file in a folder, not a path: not empty, not "." or "..", no
+// "/" or "\" and no control character.
+bool IsPlainFileName(const QString& name);
+
 // The ad of the section named by index in decimal; empty values when the
-// section or a key is missing.
+// section or a key is missing, and no image when its value is no plain file
+// name (a path such as "../../x" reaches outside banners/).
 BannerAd ReadBannerAd(const IniDocument& list, int index);
 
 } // namespace tolvane

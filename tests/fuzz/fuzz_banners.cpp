@@ -37,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const BannerAd ad = ReadBannerAd(list, index);
         for (const QString* value : {&ad.website, &ad.name, &ad.text, &ad.image})
             checkValue(*value);
+        // The picture is named inside banners/, never by a path.
+        FUZZ_CHECK(!ad.image.contains(u'/') && !ad.image.contains(u'\\') && ad.image != u"..");
         const int next = NextBannerIndex(index, count);
         FUZZ_CHECK(next == (index > count ? 0 : index + 1));
         index = next;

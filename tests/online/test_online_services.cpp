@@ -8,6 +8,7 @@
 #include "UrlRecorder.h"
 #include "app/Forms.h"
 #include "common/IniFile.h"
+#include "online/Pictures.h"
 #include "online/TForm10.h"
 #include "online/TForm6.h"
 #include "online/TForm7.h"
@@ -22,6 +23,8 @@
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace tolvane;
 using tolvane::test::AppFixture;
@@ -62,6 +65,8 @@ private slots:
     void lyricsQuery_followsTheSongSplit();
     void share_opensEncodedPagesForTheCurrentStation_data();
     void share_opensEncodedPagesForTheCurrentStation();
+    void boundedPicture_refusesWhatIsTooLargeOrNoFile_data();
+    void boundedPicture_refusesWhatIsTooLargeOrNoFile();
     void banners_rotateAndOpenOnlyWebAddresses_data();
     void banners_rotateAndOpenOnlyWebAddresses();
     void aboutAndHelp_showTheirTextsAndOpenTheirLinks();
@@ -87,6 +92,12 @@ void OnlineServicesTest::songPicture_data() {
     QTest::newRow("undecodable picture: the default one")
         << QByteArray("a\n") << QByteArray("not a jpeg") << "true"
         << "default" << true;
+    QTest::newRow("picture wider than 4096 pixels: the default one")
+        << QByteArray("a\n") << test::solidJpeg(Qt::red, QSize(4097, 8)) << "true"
+        << "default" << true;
+    QTest::newRow("lookup reply over 4 KB: no picture request")
+        << QByteArray(4097, 'a') << red << "true"
+        << "unchanged" << true;
 }
 
 void OnlineServicesTest::songPicture() {
@@ -126,7 +137,8 @@ void OnlineServicesTest::songPicture() {
         if (!line.isEmpty())
             reference += QString::fromUtf8(line) + "\r\n";
     const int pictureRequests = f.site.hits("/Download/getimage/imgsize.php");
-    QCOMPARE(pictureRequests, lookup.isEmpty() ? 0 : 1);
+    // A lookup reply over 4 KB is no reply.
+    QCOMPARE(pictureRequests, lookup.isEmpty() || lookup.size() > 4096 ? 0 : 1);
     if (pictureRequests)
         QCOMPARE(targets.last(), "/Download/getimage/imgsize.php?w=100&h=100&constrain=1&img=" +
                                      QUrl::toPercentEncoding(reference));
@@ -264,6 +276,37 @@ void OnlineServicesTest::share_opensEncodedPagesForTheCurrentStation() {
     f.quit();
 }
 
+void OnlineServicesTest::boundedPicture_refusesWhatIsTooLargeOrNoFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("decoded");
+    QTest::newRow("4096 x 16") << "png" << QSize(4096, 16) << true;
+    QTest::newRow("4097 x 16") << "png" << QSize(4097, 16) << false;
+    QTest::newRow("16 x 4097") << "png" << QSize(16, 4097) << false;
+    QTest::newRow("over the byte limit") << "big" << QSize(64, 64) << false;
+    QTest::newRow("a FIFO") << "fifo" << QSize() << false;
+    QTest::newRow("a folder") << "folder" << QSize() << false;
+}
+
+void OnlineServicesTest::boundedPicture_refusesWhatIsTooLargeOrNoFile() {
+    QFETCH(QString, kind);
+    QFETCH(QSize, size);
+    QFETCH(bool, decoded);
+    test::TestFolder folder;
+    const QString path = folder.file("picture.png");
+    PictureLimits limits;
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkpath(path));
+    else
+        QVERIFY(QImage(size, QImage::Format_RGB32).save(path));
+    if (kind == "big")
+        limits.maxBytes = QFileInfo(path).size() - 1;
+    const QImage image = ReadPictureOffThread(path, "png", {}, limits);
+    QCOMPARE(image.size(), decoded ? size : QSize(0, 0));
+}
+
 void OnlineServicesTest::banners_rotateAndOpenOnlyWebAddresses_data() {
     QTest::addColumn<QByteArray>("list");
     QTest::addColumn<QStringList>("headings"); // Label6 after each tick
@@ -303,11 +346,13 @@ void OnlineServicesTest::banners_rotateAndOpenOnlyWebAddresses() {
     f.folder.write("reklame.dat",
                    "[0]\nname=Text ad\ntext=Words\nwebsite=http://ad.example/?a=1\n"
                    "[1]\nname=Picture ad\nimage=ad.png\nwebsite=https://pic.example\n"
-                   "[2]\nimage=ad.png\n[3]\nname=Local\nwebsite=file:///etc/passwd\n");
+                   "[2]\nimage=ad.png\n[3]\nname=Local\nwebsite=file:///etc/passwd\n"
+                   "[4]\nimage=../outside.png\n");
     QImage picture(281, 57, QImage::Format_RGB32);
     picture.fill(Qt::green);
     QDir(f.folder.path()).mkpath("banners");
     QVERIFY(picture.save(f.folder.file("banners/ad.png")));
+    QVERIFY(picture.save(f.folder.file("outside.png")));
     form.invoke("Button13");
     form.Timer7->fire(); // 0: text ad
     QVERIFY(form.sPanel5->isVisible());
@@ -325,6 +370,8 @@ void OnlineServicesTest::banners_rotateAndOpenOnlyWebAddresses() {
     QTest::mouseClick(form.Image3, Qt::LeftButton);
     form.Timer7->fire(); // 3: a local file
     QTest::mouseClick(form.Label6, Qt::LeftButton);
+    form.Timer7->fire(); // 4: a picture outside banners/ is none
+    QVERIFY(!form.Image3->isVisible());
     QCOMPARE(browser.openedText(), (QStringList{"http://ad.example/?a=1", "http://ad.example/?a=1",
                                                 "https://pic.example"}));
     f.quit();
