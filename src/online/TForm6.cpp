@@ -13,16 +13,14 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <unistd.h>
+
 namespace tolvane {
 
 namespace {
 
-// Said in place of the page when the browser cannot be started; the reason
-// goes on a line of its own for whoever looks into it.
-QLabel* unavailableNotice(QWidget* parent, const QString& reason) {
-    const QString text = QStringLiteral("Lyrics cannot be shown: the web view of Tolvane could "
-                                        "not be loaded.\n\n%1")
-                             .arg(reason);
+// Said in place of the page when the browser cannot be started.
+QLabel* unavailableNotice(QWidget* parent, const QString& text) {
     auto* notice = new QLabel(text, parent);
     notice->setWordWrap(true);
     notice->setAlignment(Qt::AlignCenter);
@@ -34,6 +32,13 @@ QLabel* unavailableNotice(QWidget* parent, const QString& reason) {
     return notice;
 }
 
+// The browser engine's sandbox does not run for the superuser, and without
+// it a page's code would run with root's rights. Root goes without it only
+// when asked to through the engine's own switch.
+bool sandboxWouldBeOff() {
+    return ::geteuid() == 0 && qgetenv("QTWEBENGINE_DISABLE_SANDBOX") != "1";
+}
+
 } // namespace
 
 TForm6::ViewMaker& TForm6::viewMaker() {
@@ -42,14 +47,27 @@ TForm6::ViewMaker& TForm6::viewMaker() {
 }
 
 TForm6::View TForm6::moduleView(QWidget* parent) {
+    if (sandboxWouldBeOff())
+        return View{
+            unavailableNotice(
+                parent, QStringLiteral("Lyrics cannot be shown while Tolvane runs as root: its web "
+                                       "view would have to run without the browser's sandbox.\n\n"
+                                       "Start Tolvane as an ordinary user, or set "
+                                       "QTWEBENGINE_DISABLE_SANDBOX=1 in its environment to show "
+                                       "lyrics without the sandbox.")),
+            {}};
     const webview::Module module = webview::loadModule();
     if (module.usable()) {
         if (QWidget* view = module.create(parent))
             return View{view, [view, load = module.load](const QUrl& url) { load(view, url); }};
     }
-    return View{unavailableNotice(parent, module.usable() ? QStringLiteral("No view was made.")
-                                                          : module.error),
-                {}};
+    // The reason goes on a line of its own for whoever looks into it.
+    return View{
+        unavailableNotice(
+            parent, QStringLiteral("Lyrics cannot be shown: the web view of Tolvane could "
+                                   "not be loaded.\n\n%1")
+                        .arg(module.usable() ? QStringLiteral("No view was made.") : module.error)),
+        {}};
 }
 
 TForm6::TForm6(QWidget* parent) : QWidget(parent, Qt::Window) {

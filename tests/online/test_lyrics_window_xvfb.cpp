@@ -18,6 +18,8 @@
 #include <QScreen>
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace tolvane;
 using namespace tolvane::test;
 
@@ -79,6 +81,7 @@ private slots:
     }
     // Runs first: once loaded, the module stays in the process.
     void withoutTheModule_theWindowSaysLyricsCannotBeShown();
+    void asRootWithoutTheSwitch_theWindowSaysWhyAndLoadsNothing();
     void module_isLoadedOnlyAtTheFirstShowing();
     void cleanup() { webview::setModuleFolder({}); }
 };
@@ -103,7 +106,29 @@ void LyricsModuleTest::withoutTheModule_theWindowSaysLyricsCannotBeShown() {
     f.timedQuit();
 }
 
+void LyricsModuleTest::asRootWithoutTheSwitch_theWindowSaysWhyAndLoadsNothing() {
+    if (::geteuid() != 0)
+        QSKIP("needs the superuser");
+    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    LyricsFixture f;
+    webview::setModuleFolder(QStringLiteral(WEBVIEW_MODULE_DIR));
+    QVERIFY(f.startPlaying());
+    TForm6* lyrics = f.showLyrics();
+    QVERIFY(QTest::qWaitForWindowExposed(lyrics));
+    auto* notice = qobject_cast<QLabel*>(lyrics->WebBrowser1);
+    QVERIFY(notice);
+    QVERIFY2(notice->text().contains(QLatin1String("runs as root")) &&
+                 notice->text().contains(QLatin1String("QTWEBENGINE_DISABLE_SANDBOX=1")),
+             qPrintable(notice->text()));
+    QVERIFY(!mapped(ModuleFile));
+    QVERIFY(!mapped(BrowserEngine));
+    f.timedQuit();
+}
+
 void LyricsModuleTest::module_isLoadedOnlyAtTheFirstShowing() {
+    // The switch a root user (this machine's tests) sets to go without the
+    // sandbox; an ordinary user keeps it either way.
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     LyricsFixture f;
     webview::setModuleFolder(QStringLiteral(WEBVIEW_MODULE_DIR));
     QVERIFY(QFile::exists(QStringLiteral(WEBVIEW_MODULE_DIR "/") + webview::moduleFileName()));

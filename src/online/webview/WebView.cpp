@@ -8,8 +8,6 @@
 
 #include <cstring>
 
-#include <unistd.h>
-
 namespace {
 
 QLoggingCategory::CategoryFilter previousFilter = nullptr;
@@ -40,10 +38,8 @@ Q_DECL_EXPORT int tolvane_webview_interface() {
 Q_DECL_EXPORT QWidget* tolvane_webview_create(QWidget* parent) {
     static const bool prepared = [] {
         previousFilter = QLoggingCategory::installFilter(withoutStartupReport);
-        // The browser engine's sandbox refuses to run for the superuser. It
-        // reads this when its first page is made, which is just below.
-        if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        // The sandbox stays on: the lyrics window makes no view for the
+        // superuser unless QTWEBENGINE_DISABLE_SANDBOX=1 was set for it.
         return true;
     }();
     Q_UNUSED(prepared);
