@@ -1,0 +1,73 @@
+// The station list's sorting step over names from a station file: the fast
+// order built from collation keys of a character table must be the
+// collator's own order, one name kept of each equal group. The input's
+// first byte picks the locale; its lines are the names. Properties: when
+// the table gives an order, it matches a plain sort with the collator, and
+// the full step (table or sort keys) always does.
+
+#include "FuzzCheck.h"
+
+#include "catalog/Collation.h"
+
+#include <QCollator>
+#include <QLocale>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+
+using namespace tolvane::catalog;
+
+namespace {
+
+const QCollator& collatorFor(std::uint8_t pick) {
+    static const std::vector<QCollator> collators = [] {
+        std::vector<QCollator> all;
+        for (const char* name : {"en_US", "de_DE", "sv_SE", "da_DK", "tr_TR", "C"}) {
+            QCollator c{QLocale(QString::fromLatin1(name))};
+            c.setCaseSensitivity(Qt::CaseInsensitive);
+            all.push_back(c);
+        }
+        return all;
+    }();
+    return collators[pick % collators.size()];
+}
+
+// The order by comparisons alone: stable, and the first position of each
+// run of equal names kept in the run's place.
+std::vector<qsizetype> plainOrder(const std::vector<QStringView>& names, const QCollator& c) {
+    std::vector<qsizetype> order(names.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](qsizetype a, qsizetype b) { return c.compare(names[a], names[b]) < 0; });
+    std::vector<qsizetype> kept;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && c.compare(names[order[i - 1]], names[order[i]]) == 0)
+            kept.back() = std::min(kept.back(), order[i]);
+        else
+            kept.push_back(order[i]);
+    }
+    return kept;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0)
+        return 0;
+    const QCollator& collator = collatorFor(data[0]);
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + 1),
+                                           static_cast<qsizetype>(size - 1));
+    const QStringList lines = text.split(u'\n');
+    std::vector<QStringView> names;
+    for (const QString& line : lines) {
+        if (names.size() < 64)
+            names.push_back(line);
+    }
+    const std::vector<qsizetype> expected = plainOrder(names, collator);
+    if (const auto table = tableCollatedDistinctOrder(names, collator))
+        FUZZ_CHECK(*table == expected);
+    FUZZ_CHECK(collatedDistinctOrder(names, collator) == expected);
+    return 0;
+}
