@@ -159,7 +159,8 @@ update::Got TForm5::download(const QString& url, qint64 maxBytes, int timeoutMs,
 
 update::Got TForm5::fetchBytes(const QString& url, qint64 maxBytes, QByteArray* bytes) {
     bytes->clear();
-    return download(url, maxBytes, update::PassLimits{}.passMs,
+    // The manifest and its signature are small: the usual download bound.
+    return download(url, maxBytes, DownloadLimits{}.totalTimeoutMs,
                     [bytes](const char* data, qint64 length) {
                         bytes->append(data, length);
                         return true;
