@@ -1,9 +1,7 @@
-// The station list's sorting step over names from a station file: the fast
-// order built from collation keys of a character table must be the
-// collator's own order, one name kept of each equal group. The input's
-// first byte picks the locale; its lines are the names. Properties: when
-// the table gives an order, it matches a plain sort with the collator, and
-// the full step (table or sort keys) always does.
+// The station list's sorting step over names from a station file (the
+// input's lines; its first byte picks the locale). Property: the order from
+// the character table's keys, when it gives one, and the whole step are the
+// collator's own order, the first name of each equal group kept.
 
 #include "FuzzCheck.h"
 
@@ -25,9 +23,8 @@ const QCollator& collatorFor(std::uint8_t pick) {
     static const std::vector<QCollator> collators = [] {
         std::vector<QCollator> all;
         for (const char* name : {"en_US", "de_DE", "sv_SE", "da_DK", "tr_TR", "C"}) {
-            QCollator c{QLocale(QString::fromLatin1(name))};
-            c.setCaseSensitivity(Qt::CaseInsensitive);
-            all.push_back(c);
+            all.emplace_back(QLocale(QString::fromLatin1(name)));
+            all.back().setCaseSensitivity(Qt::CaseInsensitive);
         }
         return all;
     }();
@@ -59,12 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QCollator& collator = collatorFor(data[0]);
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + 1),
                                            static_cast<qsizetype>(size - 1));
-    const QStringList lines = text.split(u'\n');
-    std::vector<QStringView> names;
-    for (const QString& line : lines) {
-        if (names.size() < 64)
-            names.push_back(line);
-    }
+    const QStringList lines = text.split(u'\n').mid(0, 64);
+    const std::vector<QStringView> names(lines.begin(), lines.end());
     const std::vector<qsizetype> expected = plainOrder(names, collator);
     if (const auto table = tableCollatedDistinctOrder(names, collator))
         FUZZ_CHECK(*table == expected);
