@@ -358,6 +358,10 @@ private:
     };
     std::unique_ptr<PlaybackParts, PlaybackPartsDeleter> playback_;
     std::unique_ptr<recording::Recorder> recorder_;
+    // "Service Unavailable   " for a failed opening, unless one is open.
+    void showFailureBox();
+    // The stream opener's failure box is on screen (at most one is).
+    bool failureBoxOpen_ = false;
     // While reconnecting: what the status label said before, shown again
     // once the station is back or the user stops.
     bool reconnecting_ = false;

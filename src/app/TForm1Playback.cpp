@@ -29,6 +29,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
@@ -186,7 +187,7 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
         // Emptying the title at status 0 restarted the clock when a title
         // was shown; nothing plays now, so it stops at 00:00:00.
         invoke(QStringLiteral("Button12"));
-        PlainMessage(QStringLiteral("Service Unavailable   "));
+        showFailureBox();
         break;
     case 2: {
         const QString progress = playback::bufferingText(number);
@@ -234,6 +235,19 @@ void TForm1::StatusMessage(int code, qint64 number, const QString& text) {
     default:
         break;
     }
+}
+
+void TForm1::showFailureBox() {
+    // The box is modal: while it is open, media keys, the tray's menu and
+    // the accessibility bus still reach the window's commands, and each
+    // failed opening among them would open a box inside the last one until
+    // nothing but closing them one by one frees the window. One is enough:
+    // the status line tells of the others.
+    if (failureBoxOpen_)
+        return;
+    failureBoxOpen_ = true;
+    const auto reopen = qScopeGuard([this] { failureBoxOpen_ = false; });
+    PlainMessage(QStringLiteral("Service Unavailable   "));
 }
 
 // --- The song change ---------------------------------------------------------------

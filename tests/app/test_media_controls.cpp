@@ -11,12 +11,14 @@
 
 #include <QAccessible>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QtTest>
@@ -29,9 +31,13 @@ using namespace tolvane::test;
 namespace {
 
 // A session bus of the test's own, ended by its process when the test ends.
+// The process keeps its first connection to the session bus, so every
+// player of this test goes on one bus; start() starts it once.
 class PrivateBus {
 public:
     bool start() {
+        if (!address_.isEmpty())
+            return true;
         if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
             return false;
         daemon_.setProgram(QStringLiteral("dbus-daemon"));
@@ -44,7 +50,10 @@ public:
         for (int i = 0; i < 50 && !daemon_.canReadLine(); ++i)
             daemon_.waitForReadyRead(100);
         address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-        return !address_.isEmpty();
+        if (address_.isEmpty())
+            return false;
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address_.toUtf8());
+        return true;
     }
     QString address() const { return address_; }
     ~PrivateBus() {
@@ -93,8 +102,9 @@ QString gdbusCall(const QString& method, const QStringList& args = {}) {
 // The player with three stations on a loopback server, a picture service
 // of its own, on a private bus, with an outside observer of its signals.
 struct MediaFixture : PlaybackFixture {
+    explicit MediaFixture(PrivateBus& b) : bus(b) {}
     HttpTestServer site;
-    PrivateBus bus;
+    PrivateBus& bus;
     QProcess monitor;
     QByteArray signals_;
     const QByteArray picture = solidJpeg(Qt::darkGreen, QSize(60, 40));
@@ -102,7 +112,6 @@ struct MediaFixture : PlaybackFixture {
     bool startAll() {
         if (!bus.start())
             return false;
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
         mediaPlayerInterface = true;
         pointServicesAt(site.url(QString()));
         site.setRoute("/Download/getimage/getimage.php", "cover-ref\n");
@@ -315,17 +324,53 @@ const QList<Row>& rows() {
     return table;
 }
 
+// Message boxes that stay open as real ones do: each runs an event loop of
+// its own until `answered` says so, and what arrives meanwhile (requests on
+// the bus, a worker's report) is handled inside it.
+class ModalBoxes final : public MessageSink {
+public:
+    explicit ModalBoxes(std::function<bool()> answered)
+        : answered_(std::move(answered)), previous_(setMessageSink(this)) {}
+    ~ModalBoxes() override { setMessageSink(previous_); }
+
+    void show(const Message& message) override {
+        texts << message.text;
+        most = std::max(most, ++open);
+        QEventLoop box;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &box, [&] {
+            if (answered_())
+                box.quit();
+        });
+        look.start(50);
+        box.exec();
+        --open;
+    }
+    bool confirm(const QString&, const QString&, ConfirmButtons) override { return false; }
+
+    QStringList texts;
+    int open = 0;
+    int most = 0;
+
+private:
+    std::function<bool()> answered_;
+    MessageSink* previous_;
+};
+
 } // namespace
 
 class MediaControlsTest : public QObject {
     Q_OBJECT
 private slots:
     void sleepTimer_filesTheRecordingThenStops_andCancelCancels();
+    // Before the player that the rows below share takes the bus name.
+    void failedStations_leaveOneBoxHoweverManyRequestsCome();
     void mediaPlayerInterface_drivesTheWindowAndTellsItsChanges_data();
     void mediaPlayerInterface_drivesTheWindowAndTellsItsChanges();
     void cleanupTestCase();
 
 private:
+    PrivateBus bus_;
     std::unique_ptr<MediaFixture> media_;
     QString skip_;
 };
@@ -351,7 +396,7 @@ void MediaControlsTest::mediaPlayerInterface_drivesTheWindowAndTellsItsChanges()
                 skip_ = QStringLiteral("%1 is not installed").arg(tool);
         }
         if (skip_.isEmpty()) {
-            media_ = std::make_unique<MediaFixture>();
+            media_ = std::make_unique<MediaFixture>(bus_);
             if (!media_->startAll())
                 skip_ = QStringLiteral("the player could not be started on a private bus");
         }
@@ -390,6 +435,48 @@ void MediaControlsTest::mediaPlayerInterface_drivesTheWindowAndTellsItsChanges()
                                         QStringLiteral("'.*") + QString::fromLatin1(r.signal));
         QVERIFY2(waitFor([&] { return f.seen(signal); }), f.signals_.constData());
     }
+}
+
+void MediaControlsTest::failedStations_leaveOneBoxHoweverManyRequestsCome() {
+    for (const char* tool : {"dbus-daemon", "playerctl", "sh"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
+    }
+    PlaybackFixture f;
+    QVERIFY(bus_.start());
+    f.mediaPlayerInterface = true;
+    // A listener on a train: no station answers.
+    const QString gone = QStringLiteral("http://127.0.0.1:%1/gone").arg(refusingPort());
+    QList<PlaybackFixture::Station> stations;
+    for (int i = 0; i < 12; ++i)
+        stations.append({QStringLiteral("Gone %1").arg(i, 2, 10, QLatin1Char('0')), "/gone", gone});
+    QVERIFY(f.startPlayer(stations));
+    QVERIFY(f.app->mpris());
+    f.selectRow("Gone 00");
+
+    // Ten presses of the media key, as a panel sends them; the box is
+    // answered once every press has been handled.
+    QProcess presses;
+    presses.start("sh", {"-c", "for i in 1 2 3 4 5 6 7 8 9 10; do "
+                               "playerctl --player=tolvane next; sleep 0.3; done"});
+    QVERIFY(presses.waitForStarted(5000));
+    // Each open box holds the worker that reported its failure.
+    ModalBoxes* open = nullptr;
+    const auto allHandled = [&] {
+        return presses.state() == QProcess::NotRunning && f.form().ListView1->selectedRow() == 10 &&
+               f.opener().runningWorkers() <= (open ? open->open : 0);
+    };
+    ModalBoxes boxes(allHandled);
+    open = &boxes;
+    QVERIFY(waitFor([&] { return allHandled() && boxes.open == 0; }, 30000));
+    QCOMPARE(boxes.most, 1);
+    QCOMPARE(boxes.texts.value(0), QStringLiteral("Service Unavailable   "));
+    QVERIFY(f.form().Label4->text().startsWith("not playing"));
+
+    // Answered: the window quits on its shortcut.
+    f.form().activateWindow();
+    QTest::keySequence(&f.form(), QKeySequence(QStringLiteral("Ctrl+E")));
+    QTRY_VERIFY(f.form().closing());
 }
 
 void MediaControlsTest::sleepTimer_filesTheRecordingThenStops_andCancelCancels() {
