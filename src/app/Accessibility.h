@@ -11,6 +11,12 @@ class QString;
 
 namespace tolvane {
 
+// Makes assistive technology announce each of the program's windows other
+// than the main window as a dialog named by its caption, so that a screen
+// reader says a window opened and tools find it by its caption. Once per
+// process, before the windows are created; the main window stays a frame.
+void announceSecondaryWindowsAsDialogs();
+
 // Sets the caption of `button` and the name a screen reader reads for it in
 // one step, so that the two never differ (a mnemonic '&' is not read).
 void setCaption(QAbstractButton* button, const QString& caption);

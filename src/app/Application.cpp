@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include "Accessibility.h"
 #include "Mpris.h"
 #include "SecondaryForms.h"
 #include "TForm1.h"
@@ -43,6 +44,7 @@ Application::~Application() {
 
 bool Application::start() {
     QApplication::setQuitOnLastWindowClosed(false);
+    announceSecondaryWindowsAsDialogs();
     form1_ = std::make_unique<TForm1>(*engine_);
     if (!form1_->created()) {
         form1_.reset();

@@ -233,7 +233,7 @@ void TForm1::buildMenus() {
     favorites->setObjectName(QStringLiteral("Favorites1"));
     entry(favorites, "Addtofavorites1", QStringLiteral("&Add to favorites"),
           QStringLiteral("Ctrl+F"), [this] { invoke(QStringLiteral("Button4")); });
-    entry(favorites, "Removefromfavorites1", QStringLiteral("&Remove from favorites"),
+    entry(favorites, "Removefromfavorites2", QStringLiteral("&Remove from favorites"),
           QStringLiteral("Ctrl+Alt+R"), [this] { invoke(QStringLiteral("Button5")); });
     entry(favorites, "LoadPlaylist1", QStringLiteral("&Load Playlist"), QStringLiteral("F12"),
           [this] { invoke(QStringLiteral("Button9")); });
@@ -257,7 +257,7 @@ void TForm1::buildMenus() {
         invoke(QStringLiteral("Button6"));
         stopClick();
     });
-    entry(PopupMenu, "RemoveRadio1", QStringLiteral("Remove Radio"), QString(),
+    entry(PopupMenu, "emoveradio1", QStringLiteral("Remove Radio"), QString(),
           [this] { invoke(QStringLiteral("Button7")); });
     entry(PopupMenu, "Settings2", QStringLiteral("Settings"), QString(),
           [this, showWindow] { showWindow(forms_ ? forms_->Settings : nullptr); });
@@ -266,7 +266,7 @@ void TForm1::buildMenus() {
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     entry(PopupMenu1, "Addtofavorites2", QStringLiteral("Add to favorites"), QString(),
           [this] { invoke(QStringLiteral("Button4")); });
-    entry(PopupMenu1, "Removefromfavorites2", QStringLiteral("Remove from favorites"), QString(),
+    entry(PopupMenu1, "Removefromfavorites1", QStringLiteral("Remove from favorites"), QString(),
           [this] { invoke(QStringLiteral("Button5")); });
     entry(PopupMenu1, "LoadFavorites1", QStringLiteral("Load Favorites"), QString(),
           [this] { invoke(QStringLiteral("Button9")); });
@@ -329,7 +329,9 @@ void TForm1::connectControls() {
     // Enter or Space acts like a click.
     for (QLabel* l : {Image3, Label6, Label7, Image4, Image5, sWebLabel1}) {
         l->installEventFilter(this);
-        l->setFocusPolicy(Qt::TabFocus);
+        l->setFocusPolicy(l->text().isEmpty() && l->pixmap().isNull() && l != Image3
+                              ? Qt::NoFocus // the banner's words, until an ad has some
+                              : Qt::TabFocus);
     }
 
     connect(sComboBox1, &QComboBox::editTextChanged, this, guarded([this] { sComboBox1Change(); }));

@@ -54,6 +54,7 @@ constexpr int StatusHeight = 105;
 constexpr int TransportHeight = 34;
 constexpr int BannerHeight = 73;
 constexpr int SkinPanelHeight = 46;
+constexpr QSize SharePanelSize(265, 89);
 
 QFrame* panel(const char* name, QWidget* parent) {
     auto* f = new QFrame(parent);
@@ -101,35 +102,45 @@ void fitToCaption(QAbstractButton* b, int padding) {
 
 // The banner strip while no banner is shown: a faint row of level bars in
 // the panel's own text colour, so the strip reads as part of the player and
-// not as a hole. A banner picture or text drawn on top replaces it.
+// not as a hole. The bars are drawn on whichever of the two panels is in
+// front (the text panel shows at start with empty labels); a banner picture
+// or text replaces them.
 class BannerPlaceholder : public QObject {
 public:
-    BannerPlaceholder(QWidget* strip, const QLabel* picture, const QWidget* textPanel)
-        : QObject(strip), strip_(strip), picture_(picture), textPanel_(textPanel) {
-        strip->installEventFilter(this);
+    BannerPlaceholder(QWidget* picturePanel, QWidget* textPanel, const QLabel* picture,
+                      const QLabel* heading, const QLabel* text)
+        : QObject(picturePanel), picturePanel_(picturePanel), textPanel_(textPanel),
+          picture_(picture), heading_(heading), text_(text) {
+        picturePanel->installEventFilter(this);
+        textPanel->installEventFilter(this);
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != strip_ || event->type() != QEvent::Paint || !isEmpty())
+        if ((watched != picturePanel_ && watched != textPanel_) || event->type() != QEvent::Paint ||
+            !isEmpty())
             return false;
-        // The strip paints its skin first; the bars go on top.
-        static_cast<QObject*>(strip_)->event(event);
-        paint();
+        auto* panel = static_cast<QWidget*>(watched);
+        // The panel paints its skin first; the bars go on top.
+        static_cast<QObject*>(panel)->event(event);
+        paint(panel);
         return true;
     }
 
 private:
     bool isEmpty() const {
-        return picture_->pixmap().isNull() && picture_->text().isEmpty() &&
-               !textPanel_->isVisible();
+        const bool noPicture =
+            picture_->isHidden() || (picture_->pixmap().isNull() && picture_->text().isEmpty());
+        const bool noWords =
+            textPanel_->isHidden() || (heading_->text().isEmpty() && text_->text().isEmpty());
+        return noPicture && noWords;
     }
 
-    void paint() const {
-        QPainter p(strip_);
+    static void paint(QWidget* panel) {
+        QPainter p(panel);
         p.setRenderHint(QPainter::Antialiasing);
-        QColor ink = strip_->palette().color(QPalette::WindowText);
-        const QRect area = strip_->rect().adjusted(14, 14, -14, -14);
+        QColor ink = panel->palette().color(QPalette::WindowText);
+        const QRect area = panel->rect().adjusted(14, 14, -14, -14);
         constexpr int Bars = 40;
         const qreal step = qreal(area.width()) / Bars;
         const qreal barWidth = step * 0.55;
@@ -149,9 +160,11 @@ private:
         }
     }
 
-    QWidget* strip_;
+    QWidget* picturePanel_;
+    QWidget* textPanel_;
     const QLabel* picture_;
-    const QWidget* textPanel_;
+    const QLabel* heading_;
+    const QLabel* text_;
 };
 
 } // namespace
@@ -224,11 +237,14 @@ void TForm1::buildLayout() {
     Image2->hide();
     column->addWidget(sPanel1);
 
-    // The share panel lies over the status area when shown.
+    // The share panel lies over the top of the status area when shown.
     share = panel("share", sPanel1);
-    share->setGeometry(0, 0, ClientWidth, StatusHeight);
+    share->setGeometry((ClientWidth - SharePanelSize.width()) / 2, 0, SharePanelSize.width(),
+                       SharePanelSize.height());
     share->setAutoFillBackground(true);
     auto* shareBox = new QVBoxLayout(share);
+    shareBox->setContentsMargins(4, 4, 4, 4);
+    shareBox->setSpacing(2);
     auto* shareText =
         label("ShareText", QStringLiteral("Share radio station on facebook and twitter"), share);
     shareText->setAlignment(Qt::AlignCenter);
@@ -245,13 +261,19 @@ void TForm1::buildLayout() {
     sWebLabel1 = label("sWebLabel1", QStringLiteral("Close"), share);
     sWebLabel1->setCursor(Qt::PointingHandCursor);
     sWebLabel1->setAccessibleName(QStringLiteral("Close"));
+    // The two pictures side by side, "Close" at the right of their row, so
+    // that all of it fits the panel's 89 pixels.
+    for (QLabel* picture : {Image4, Image5}) {
+        picture->setFixedSize(94, 33);
+        picture->setAlignment(Qt::AlignCenter);
+    }
     shareRow->addStretch();
     shareRow->addWidget(Image4);
     shareRow->addWidget(Image5);
     shareRow->addStretch();
+    shareRow->addWidget(sWebLabel1, 0, Qt::AlignBottom);
     shareBox->addWidget(shareText);
     shareBox->addLayout(shareRow);
-    shareBox->addWidget(sWebLabel1, 0, Qt::AlignRight);
     share->hide();
 
     // 2. Transport row.
@@ -360,6 +382,9 @@ void TForm1::buildLayout() {
     sComboBox1->setObjectName(QStringLiteral("sComboBox1"));
     sComboBox1->setEditable(true);
     sComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    // A typed name applies as it stands, letter by letter: no completion
+    // may turn "Mid" into another skin's name on the way.
+    sComboBox1->setCompleter(nullptr);
     sComboBox1->setAccessibleName(QStringLiteral("Skin"));
     skinLabel->setBuddy(sComboBox1);
     sBitBtn1 = pushButton("sBitBtn1", QStringLiteral("Save"), skinpanel);
@@ -383,21 +408,36 @@ void TForm1::buildLayout() {
     pictureRow->addWidget(Image3);
     sPanel5 = panel("sPanel5", banner);
     auto* textColumn = new QVBoxLayout(sPanel5);
-    textColumn->setContentsMargins(8, 4, 8, 4);
+    textColumn->setContentsMargins(6, 2, 6, 2);
+    textColumn->setSpacing(2);
+    // The heading bold in 13 pixels, the text in 11, both wrapped in boxes
+    // of a fixed size; Qt falls back to a similar family where Arial is
+    // missing.
     Label6 = label("Label6", QString(), sPanel5);
-    QFont bold = Label6->font();
-    bold.setBold(true);
-    Label6->setFont(bold);
-    Label6->setCursor(Qt::PointingHandCursor);
+    QFont heading(QStringLiteral("Arial"));
+    heading.setPixelSize(13);
+    heading.setBold(true);
+    Label6->setFont(heading);
+    Label6->setFixedSize(279, 22);
     Label7 = label("Label7", QString(), sPanel5);
-    Label7->setWordWrap(true);
-    Label7->setCursor(Qt::PointingHandCursor);
+    QFont text(QStringLiteral("Arial"));
+    text.setPixelSize(11);
+    Label7->setFont(text);
+    Label7->setFixedSize(287, 41);
+    for (QLabel* l : {Label6, Label7}) {
+        l->setWordWrap(true);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->setCursor(Qt::PointingHandCursor);
+    }
     textColumn->addWidget(Label6);
-    textColumn->addWidget(Label7, 1);
+    textColumn->addWidget(Label7);
+    textColumn->addStretch();
     bannerStack->addWidget(nekipanel, 0, 0);
     bannerStack->addWidget(sPanel5, 0, 0);
-    sPanel5->hide();
-    new BannerPlaceholder(nekipanel, Image3, sPanel5);
+    // At start the text panel is in front with both labels empty: the strip
+    // is blank (the picture panel's placeholder shows through) and an ad of
+    // words alone shows at once.
+    new BannerPlaceholder(nekipanel, sPanel5, Image3, Label6, Label7);
     column->addWidget(banner);
 
     // 6. Hidden: the commands' panel and the shared-state fields.

@@ -153,9 +153,12 @@ void TForm1::Button16Click() {
     Edit7->setText(ad.website);
     Label6->setText(ad.name);
     Label7->setText(ad.text);
-    // Labels whose text changes say it to screen readers.
+    // Labels whose text changes say it to screen readers; an empty one is
+    // nothing to go to.
     Label6->setAccessibleName(ad.name);
     Label7->setAccessibleName(ad.text);
+    for (QLabel* words : {Label6, Label7})
+        words->setFocusPolicy(words->text().isEmpty() ? Qt::NoFocus : Qt::TabFocus);
     const QString picturePath =
         ad.image.isEmpty() ? QString() : ProgramPath(QStringLiteral("\\banners\\") + ad.image);
     QPixmap picture;

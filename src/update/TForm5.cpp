@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyleOption>
+#include <QStylePainter>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -51,6 +53,39 @@ template <typename W> W* named(W* w, const char* name) {
     return w;
 }
 
+// The pass's gauge. Its range is the number of files less one, so a single
+// file gives a range of 0 to 0, which Qt draws as a busy animation, as if
+// the pass never ended. This gauge draws such a range as an empty bar
+// until the pass fills it, then as a full one.
+class Gauge final : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+    void setFilled(bool filled) {
+        if (filled_ != filled) {
+            filled_ = filled;
+            update();
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (minimum() != maximum()) {
+            QProgressBar::paintEvent(event);
+            return;
+        }
+        QStylePainter painter(this);
+        QStyleOptionProgressBar option;
+        initStyleOption(&option);
+        option.minimum = 0;
+        option.maximum = 1;
+        option.progress = filled_ ? 1 : 0;
+        painter.drawControl(QStyle::CE_ProgressBar, option);
+    }
+
+private:
+    bool filled_ = false;
+};
+
 } // namespace
 
 TForm5::TForm5(Host host, QWidget* parent) : QWidget(parent, Qt::Window), host_(std::move(host)) {
@@ -74,7 +109,7 @@ TForm5::TForm5(Host host, QWidget* parent) : QWidget(parent, Qt::Window), host_(
     Image1->setGeometry(8, 30, 345, 193);
     Image1->setAlignment(Qt::AlignCenter);
     Image1->setAccessibleName(QStringLiteral("Update picture"));
-    ProgressBar1 = named(new QProgressBar(panel), "ProgressBar1");
+    ProgressBar1 = named(new Gauge(panel), "ProgressBar1");
     ProgressBar1->setGeometry(16, 233, 329, 22);
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setRange(0, 1);
@@ -210,6 +245,7 @@ void TForm5::FormShow() {
     busy_ = true;
     bool failed = false;
     std::optional<update::Refusal> refused;
+    bool loaderPicture = true;
     runGuarded([&] {
         // 1. The update site from the settings.
         if (settings::settingsFileExists()) {
@@ -219,6 +255,7 @@ void TForm5::FormShow() {
         // 2. An empty gauge and lists.
         ProgressBar1->setMinimum(0);
         ProgressBar1->setValue(0);
+        static_cast<Gauge*>(ProgressBar1)->setFilled(false);
         ListBox1->clear();
         ListBox2->clear();
         manifest_ = {};
@@ -268,14 +305,15 @@ void TForm5::FormShow() {
                 manifest_ = check.manifest;
                 // A manifest that cannot be read ends the pass like a failed fetch.
                 failed = !runGuarded([this] { Button1Click(); });
+                loaderPicture = !failed;
             }
         } else {
             ShowMessage(QStringLiteral("Error downloading!"));
             failed = true;
         }
-        // 6. The loader picture.
+        // 6. The loader picture, also after a failed fetch of the manifest.
         pump();
-        if (!failed && ProgramFileExists(QStringLiteral("images/loader.png")))
+        if (loaderPicture && ProgramFileExists(QStringLiteral("images/loader.png")))
             Image1->setPixmap(
                 QPixmap(ProgramPath(QStringLiteral("\\Images\\loader.png")), "PNG")
                     .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
@@ -339,6 +377,7 @@ void TForm5::Button2Click() {
         return;
     }
     ProgressBar1->setValue(ProgressBar1->maximum());
+    static_cast<Gauge*>(ProgressBar1)->setFilled(true);
     // Once a manifest's files are in place an older manifest is refused. The
     // file is off the update's own allow-list, so no manifest can lower it.
     if (manifest_.serial > lastSerial()) {

@@ -339,7 +339,19 @@ void ShellTest::choosingSkin_appliesAtOnceAsTheTextChanges() {
     // the whole name applies that skin.
     QLineEdit* text = form.sComboBox1->lineEdit();
     text->clear();
+    // Typed with the focus there, as a user types.
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.sComboBox1->setFocus();
+    QTRY_VERIFY(text->hasFocus());
+    // Each typed text applies as it stands, never completed to an entry.
+    QSignalSpy applied(form.sComboBox1, &QComboBox::editTextChanged);
     QTest::keyClicks(text, "Bet");
+    QStringList texts;
+    for (const QList<QVariant>& change : applied)
+        texts << change.at(0).toString();
+    QCOMPARE(texts, (QStringList{"B", "Be", "Bet"}));
+    QCOMPARE(form.sComboBox1->currentText(), QString("Bet"));
     QCOMPARE(qApp->styleSheet(), QString::fromUtf8(AlphaSkin));
     QTest::keyClicks(text, "a");
     QCOMPARE(qApp->styleSheet(), QString::fromUtf8(BetaSkin));

@@ -310,8 +310,9 @@ void OnlineServicesTest::boundedPicture_refusesWhatIsTooLargeOrNoFile() {
 void OnlineServicesTest::banners_rotateAndOpenOnlyWebAddresses_data() {
     QTest::addColumn<QByteArray>("list");
     QTest::addColumn<QStringList>("headings"); // Label6 after each tick
+    // Section 1 is words alone, with neither a website nor a picture.
     QTest::newRow("sections 1 to 3")
-        << QByteArray("[1]\nname=one\nwebsite=http://one.example\n[2]\nname=two\nwebsite=http://"
+        << QByteArray("[1]\nname=one\ntext=words\n[2]\nname=two\nwebsite=http://"
                       "two.example\n"
                       " [x]\n[3]\nname=three\nwebsite=http://three.example\n")
         << QStringList{"", "one", "two", "three", "", ""};
@@ -330,6 +331,9 @@ void OnlineServicesTest::banners_rotateAndOpenOnlyWebAddresses() {
     f.folder.write("reklame.dat", list);
     QVERIFY(f.start());
     TForm1& form = f.form();
+    // At start the text panel is in front, with both labels empty.
+    QVERIFY(form.sPanel5->isVisible());
+    QCOMPARE(form.Label6->text() + form.Label7->text(), QString());
     form.invoke("Button13");
     QCOMPARE(form.BannerCount, 3);
     QVERIFY(form.Timer7->Enabled());
@@ -338,6 +342,7 @@ void OnlineServicesTest::banners_rotateAndOpenOnlyWebAddresses() {
     for (int i = 0; i < headings.size(); ++i) {
         form.Timer7->fire();
         seen << form.Label6->text();
+        QVERIFY(form.sPanel5->isVisible()); // no picture ad: the words show
     }
     QCOMPARE(seen, headings);
 

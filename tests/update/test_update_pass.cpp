@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
@@ -233,6 +234,17 @@ void UpdatePassTest::pass_fetchesListedFilesAndEnds() {
     QCOMPARE(f.form->ProgressBar1->value(), files - 1);
     QCOMPARE(gauge.size(), files - 1);
     QVERIFY(std::is_sorted(gauge.begin(), gauge.end()));
+    // Drawn as a full bar, also when one file gives it an empty range
+    // (which Qt would draw as a busy animation).
+    QProgressBar full;
+    full.setTextVisible(false);
+    full.setRange(0, 1);
+    full.setValue(1);
+    full.resize(f.form->ProgressBar1->size());
+    const auto image = [](QWidget& w) {
+        return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    QCOMPARE(image(*f.form->ProgressBar1), image(full));
 
     const QStringList question{"There is a new version. Do you want to download it?"};
     QCOMPARE(f.messages.texts(), asked ? question : QStringList{});
@@ -246,16 +258,18 @@ void UpdatePassTest::failedCheck_showsMessageAndCloses_data() {
     QTest::addColumn<QByteArray>("settings"); // "{site}" is the site's address
     QTest::addColumn<QByteArray>("manifest"); // empty: the manifest's route fails
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("loader"); // the loader picture is shown
 
     const QByteArray site = "[radio]\nwebsite={site}/site\nversion=1.3\n";
     QTest::newRow("offline") << false << site << QByteArray("[playlist]\n")
-                             << "No active internet connection";
+                             << "No active internet connection" << false;
     QTest::newRow("no website") << true << QByteArray("[radio]\nversion=1.3\n")
-                                << QByteArray("[playlist]\n") << "No active internet connection";
-    QTest::newRow("no manifest") << true << site << QByteArray() << "Error downloading!";
+                                << QByteArray("[playlist]\n") << "No active internet connection"
+                                << false;
+    QTest::newRow("no manifest") << true << site << QByteArray() << "Error downloading!" << true;
     QTest::newRow("br is no number")
         << true << site << QByteArray("[counter]\nbr=two\n[playlist]\nfrom=x\n")
-        << "'two' is not a valid integer value";
+        << "'two' is not a valid integer value" << false;
 }
 
 void UpdatePassTest::failedCheck_showsMessageAndCloses() {
@@ -263,9 +277,14 @@ void UpdatePassTest::failedCheck_showsMessageAndCloses() {
     QFETCH(QByteArray, settings);
     QFETCH(QByteArray, manifest);
     QFETCH(QString, message);
+    QFETCH(bool, loader);
 
     PassFixture f;
     f.connected = connected;
+    QImage picture(20, 10, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    QVERIFY(QDir().mkpath(f.folder.file("Images")));
+    QVERIFY(picture.save(f.folder.file("Images/loader.png")));
     f.folder.write("settings/settings.dat", settings.replace("{site}", f.site.url("").toUtf8()));
     const auto before = snapshot(f.folder.path());
     if (manifest.isEmpty())
@@ -277,6 +296,7 @@ void UpdatePassTest::failedCheck_showsMessageAndCloses() {
     // Nothing further: no downloads armed, no reload, no banners.
     QVERIFY(!f.form->Timer1->Enabled());
     QVERIFY(f.invoked.isEmpty());
+    QCOMPARE(!f.form->Image1->pixmap().isNull(), loader);
     QCOMPARE(f.site.http.hits("/site/Download/downloadlist.dat"),
              connected && settings.contains("website") ? 1 : 0);
     QCOMPARE(snapshot(f.folder.path()), before);
