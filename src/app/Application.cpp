@@ -5,6 +5,7 @@
 #include "SecondaryForms.h"
 #include "TForm1.h"
 #include "catalog/TForm3.h"
+#include "directory/TForm11.h"
 #include "online/TForm10.h"
 #include "online/TForm6.h"
 #include "online/TForm7.h"
@@ -71,9 +72,11 @@ bool Application::start() {
     forms_.Form7 = new TForm7;
     forms_.Form9 = new TForm9([main] { return main->Image2->pixmap(); });
     forms_.Form10 = new TForm10;
-    for (QWidget* w : {static_cast<QWidget*>(forms_.Form2), forms_.Settings,
-                       static_cast<QWidget*>(forms_.Form5), static_cast<QWidget*>(forms_.Form6),
-                       static_cast<QWidget*>(forms_.Form9), static_cast<QWidget*>(forms_.Form10)})
+    forms_.Form11 = new TForm11(main);
+    for (QWidget* w :
+         {static_cast<QWidget*>(forms_.Form2), forms_.Settings, static_cast<QWidget*>(forms_.Form5),
+          static_cast<QWidget*>(forms_.Form6), static_cast<QWidget*>(forms_.Form9),
+          static_cast<QWidget*>(forms_.Form10), static_cast<QWidget*>(forms_.Form11)})
         centre(w);
     form1_->setForms(&forms_);
     if (options_.mediaPlayerInterface) {
@@ -102,6 +105,7 @@ void Application::destroyWindows() {
     delete forms_.Form7;
     delete forms_.Form9;
     delete forms_.Form10;
+    delete forms_.Form11;
     forms_ = Forms{};
 }
 

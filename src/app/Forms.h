@@ -12,6 +12,7 @@ class TForm6;
 class TForm7;
 class TForm9;
 class TForm10;
+class TForm11;
 
 struct Forms {
     TForm2* Form2 = nullptr;     // "Add Radio Station"
@@ -22,6 +23,7 @@ struct Forms {
     TForm7* Form7 = nullptr;     // "Song info"
     TForm9* Form9 = nullptr;     // "About"
     TForm10* Form10 = nullptr;   // "Help"
+    TForm11* Form11 = nullptr;   // "Find Stations"
 };
 
 } // namespace tolvane

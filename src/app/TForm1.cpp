@@ -148,6 +148,7 @@ const std::vector<CommandEntry>& TForm1::commandTable() {
         {"Button15", "show song tip", [](TForm1& f) { f.Button15Click(); }},
         {"Button13", "reklame", [](TForm1& f) { f.Button13Click(); }},
         {"Button16", "playreklame", [](TForm1& f) { f.Button16Click(); }},
+        {"FindStations", "Find stations", [](TForm1& f) { f.FindStationsClick(); }},
     };
     return table;
 }
@@ -208,6 +209,8 @@ void TForm1::buildMenus() {
               invoke(QStringLiteral("Button6"));
               stopClick();
           });
+    entry(menu, "Findstationsonline1", QStringLiteral("Find stations online..."),
+          QStringLiteral("Ctrl+K"), [this] { invoke(QStringLiteral("FindStations")); });
     entry(menu, "Removeradiostation1", QStringLiteral("&Remove radio station"),
           QStringLiteral("Ctrl+D"), [this] { invoke(QStringLiteral("Button7")); });
     entry(menu, "ReloadPlaylist1", QStringLiteral("&Reload Playlist"), QStringLiteral("Ctrl+R"),
@@ -257,6 +260,8 @@ void TForm1::buildMenus() {
         invoke(QStringLiteral("Button6"));
         stopClick();
     });
+    entry(PopupMenu, "Findstationsonline2", QStringLiteral("Find stations online..."), QString(),
+          [this] { invoke(QStringLiteral("FindStations")); });
     entry(PopupMenu, "emoveradio1", QStringLiteral("Remove Radio"), QString(),
           [this] { invoke(QStringLiteral("Button7")); });
     entry(PopupMenu, "Settings2", QStringLiteral("Settings"), QString(),

@@ -159,6 +159,8 @@ public:
     void Button15Click();
     void Button13Click();
     void Button16Click();
+    // Opens the "Find Stations" window (the station directory).
+    void FindStationsClick();
     // The record command: starts or stops a recording of the current stream.
     void sButton3Click();
     void Timer4Timer();

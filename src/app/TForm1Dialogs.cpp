@@ -10,6 +10,7 @@
 #include "catalog/TForm2.h"
 #include "catalog/TForm3.h"
 #include "common/Messages.h"
+#include "directory/TForm11.h"
 
 #include <QLineEdit>
 
@@ -50,6 +51,14 @@ void TForm1::Button6Click() {
     forms_->Form2->raise();
     forms_->Form2->activateWindow();
     hide();
+}
+
+void TForm1::FindStationsClick() {
+    if (!forms_ || !forms_->Form11)
+        return;
+    forms_->Form11->show();
+    forms_->Form11->raise();
+    forms_->Form11->activateWindow();
 }
 
 void TForm1::Button7Click() {

@@ -314,6 +314,7 @@ Services Services::Defaults() {
     s.twitter = QStringLiteral("https://twitter.com");
     s.facebookPage = QStringLiteral("https://www.facebook.com/groups/tolvane");
     s.twitterPage = QStringLiteral("https://twitter.com/tolvane");
+    s.directory = QStringLiteral("https://all.api.radio-browser.info");
     return s;
 }
 
@@ -341,6 +342,7 @@ Services Services::Load(const QString& absolutePath) {
     s.twitter = read("twitter", d.twitter);
     s.facebookPage = read("facebookpage", d.facebookPage);
     s.twitterPage = read("twitterpage", d.twitterPage);
+    s.directory = read("directory", d.directory);
     return s;
 }
 

@@ -100,6 +100,9 @@ struct Services {
     QString twitter;      // share page host
     QString facebookPage; // the publisher's Facebook page
     QString twitterPage;  // the publisher's Twitter page
+    // The public station directory: its mirror pool, or addresses of its
+    // servers (blanks or commas between them) used as written.
+    QString directory;
 
     // The built-in addresses, used for a missing file or key.
     static Services Defaults();

@@ -69,7 +69,7 @@ struct AppFixture {
     void pointServicesAt(const QString& base) {
         QByteArray services = "[services]\n";
         for (const char* key : {"main", "radio", "site", "lyrics", "facebook", "twitter",
-                                "facebookpage", "twitterpage"})
+                                "facebookpage", "twitterpage", "directory"})
             services += QByteArray(key) + "=" + base.toUtf8() + "\n";
         folder.write("settings/services.dat", services);
     }

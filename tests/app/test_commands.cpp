@@ -8,6 +8,7 @@
 #include "app/Forms.h"
 #include "catalog/TForm2.h"
 #include "common/IniFile.h"
+#include "directory/TForm11.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -53,6 +54,7 @@ enum class Effect {
     Help,           // the Help window
     Play,           // selected row current, then Run
     Stop,           // playback stopped, clock reset
+    FindStations,   // the Find Stations window
 };
 
 // Every entry of the main menu, of the menu-bar item and of the three
@@ -68,6 +70,7 @@ struct Entry {
 
 const Entry Entries[] = {
     {"&Menu", "&Add radio station", "Addradiostation1", "Ins", Effect::AddRadio},
+    {"&Menu", "Find stations online...", "Findstationsonline1", "Ctrl+K", Effect::FindStations},
     {"&Menu", "&Remove radio station", "Removeradiostation1", "Ctrl+D", Effect::RemoveRadio},
     {"&Menu", "&Reload Playlist", "ReloadPlaylist1", "Ctrl+R", Effect::ReloadList},
     {"&Menu", "Lyrics", "Lyrics1", "Ctrl+I", Effect::Lyrics},
@@ -84,6 +87,7 @@ const Entry Entries[] = {
     {"&Info", "&Help", "Help1", "", Effect::Help},
     {"", "SystemTray", "SystemTray1", "", Effect::HideToTray},
     {"PopupMenu", "Add Radio Station", "sdfsdfsdf1", "", Effect::AddRadio},
+    {"PopupMenu", "Find stations online...", "Findstationsonline2", "", Effect::FindStations},
     {"PopupMenu", "Remove Radio", "emoveradio1", "", Effect::RemoveRadio},
     {"PopupMenu", "Settings", "Settings2", "", Effect::Settings},
     {"PopupMenu1", "Add to favorites", "Addtofavorites2", "", Effect::AddFavorite},
@@ -221,6 +225,10 @@ public:
         case Effect::Help:
             QVERIFY(forms.Form10->isVisible());
             verifyClosedByEscape(forms.Form10);
+            break;
+        case Effect::FindStations:
+            QVERIFY(forms.Form11->isVisible());
+            verifyClosedByEscape(forms.Form11);
             break;
         case Effect::Play:
             QCOMPARE(form.Edit1->text(), QString("http://127.0.0.1:9/jazz"));

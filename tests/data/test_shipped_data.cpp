@@ -212,7 +212,7 @@ private slots:
     void services_everyKeyIsPresent() {
         IniFile ini(dataPath(QStringLiteral("settings/services.dat")));
         for (const char* key : {"main", "radio", "site", "lyrics", "facebook", "twitter",
-                                "facebookpage", "twitterpage"}) {
+                                "facebookpage", "twitterpage", "directory"}) {
             const QString value =
                 ini.document().value(QStringLiteral("services"), QString::fromLatin1(key));
             QVERIFY2(isWebAddress(value) && !value.endsWith(u'/'), key);

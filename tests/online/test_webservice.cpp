@@ -65,8 +65,8 @@ constexpr unsigned Live = IFF_UP | IFF_RUNNING;
 
 // Every address of a Services, in its declared order.
 QStringList addresses(const Services& s) {
-    return {s.main,     s.radio,   s.site,         s.lyrics,
-            s.facebook, s.twitter, s.facebookPage, s.twitterPage};
+    return {s.main,    s.radio,        s.site,        s.lyrics,   s.facebook,
+            s.twitter, s.facebookPage, s.twitterPage, s.directory};
 }
 
 } // namespace
