@@ -144,11 +144,11 @@ dbus-run-session -- bash -euo pipefail -c '
     echo "== 2. every window as AT-SPI lists it"
     # Settings, Lyrics, Remove Radio, About and Help from the main window
     # keys and menus; Add Radio Station last, as it hides the main window.
+    main_key alt+i; sleep 0.3; xdotool key a; sleep 0.5
+    main_key alt+i; sleep 0.3; xdotool key h; sleep 0.5
     main_key ctrl+s; sleep 0.5
     main_key ctrl+i; sleep 0.5
     main_key ctrl+d; sleep 0.5
-    main_key alt+i; sleep 0.3; xdotool key a; sleep 0.5
-    main_key alt+i; sleep 0.3; xdotool key h; sleep 0.5
     main_key Insert; sleep 1
     /usr/bin/python3 "$driver" windows | sed "s/^/  /"
     kill $player; wait $player 2>/dev/null || true

@@ -16,7 +16,8 @@
 //
 // For the engine's command-line player it also reports where its time went:
 // the steps that tolvane-play --timing prints, measured from the start of
-// the command; "heard" is the first sample at the sink.
+// the command; "heard" is the first sample at the sink. The same for the
+// whole player, from the steps it traces with TOLVANE_TRACE set.
 //
 // The whole player (the tolvane program, with its automatic start of the
 // last station, offscreen) is timed as "tolvane-app" on MP3 when --app names
@@ -102,6 +103,15 @@ QMap<QString, double> parseSteps(const QByteArray& text, double launchMonoMs) {
         if (line.startsWith("clock ")) {
             origin = line.mid(6).toDouble();
             steps.insert(QStringLiteral("main"), origin - launchMonoMs);
+            continue;
+        }
+        // The whole player: "trace <ms since its start> <monotonic ms> <step>".
+        if (line.startsWith("trace ")) {
+            const QList<QByteArray> parts = line.simplified().split(' ');
+            bool ok = false;
+            const double mono = parts.value(2).toDouble(&ok);
+            if (ok && parts.size() > 3)
+                steps.insert(QString::fromUtf8(parts.mid(3).join(' ')), mono - launchMonoMs);
             continue;
         }
         const int ms = line.indexOf(" ms  ");
@@ -194,6 +204,8 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
     QProcessEnvironment env = pulse.clientEnvironment();
     env.insert("SDL_AUDIODRIVER", "pulseaudio");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    // The whole player's steps (standard error; nothing else changes).
+    env.insert("TOLVANE_TRACE", "1");
     QByteArray program = QFile::encodeName(player.program);
     QList<QByteArray> argStore{program};
     for (const auto& a : player.args)
@@ -594,7 +606,7 @@ int main(int argc, char** argv) {
         }
     }
     // The engine against the fastest and the leanest of the others.
-    const QStringList engines{"tolvane", "candidate"};
+    const QStringList engines{"tolvane", "candidate", "tolvane-app"};
     for (const QString& codec : codecs) {
         for (const QString& engine : engines) {
             const auto ours = results.value(engine + " " + codec);

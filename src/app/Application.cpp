@@ -5,6 +5,7 @@
 #include "SecondaryForms.h"
 #include "TForm1.h"
 #include "catalog/TForm3.h"
+#include "common/LaunchTrace.h"
 #include "directory/TForm11.h"
 #include "online/TForm10.h"
 #include "online/TForm6.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 
 namespace tolvane {
 
@@ -51,6 +53,7 @@ bool Application::start() {
         form1_.reset();
         return false;
     }
+    traceStep("main window made, engine initialised");
     if (options_.isConnected)
         form1_->IsConnected = options_.isConnected;
     // The main window is visible from the start: its first showing runs
@@ -61,6 +64,7 @@ bool Application::start() {
     } else
         form1_->FormShow();
 
+    traceStep("first showing done");
     forms_.Form2 = new TForm2(form1_.get());
     forms_.Form3 = new TForm3;
     forms_.Settings = new TSettings;
@@ -79,6 +83,7 @@ bool Application::start() {
           static_cast<QWidget*>(forms_.Form10), static_cast<QWidget*>(forms_.Form11)})
         centre(w);
     form1_->setForms(&forms_);
+    traceStep("other windows made");
     if (options_.mediaPlayerInterface) {
         mpris_ = std::make_unique<Mpris>(*form1_);
         if (!mpris_->start())
@@ -88,6 +93,8 @@ bool Application::start() {
 }
 
 int Application::exec() {
+    if (launchTraceOn())
+        QTimer::singleShot(0, [] { traceStep("message loop running"); });
     return QApplication::exec();
 }
 

@@ -9,6 +9,7 @@
 #include "common/Convert.h"
 #include "common/Errors.h"
 #include "common/IniFile.h"
+#include "common/LaunchTrace.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "online/WebService.h"
@@ -92,6 +93,7 @@ void TForm1::FormShow() {
         QFont clock(ClockFontFamily);
         clock.setPointSize(15);
         Timer->setFont(clock);
+        traceStep("showing: 1 clock font");
 
         // 2. Installation ping, on a thread of its own; the reply is dropped.
         DownloadLimits pingLimits;
@@ -102,6 +104,7 @@ void TForm1::FormShow() {
                                                           QStringLiteral("/radio/radio.php?id=") +
                                                           InstallationId(),
                                                       pingLimits);
+        traceStep("showing: 2 installation ping started");
 
         // 3. Hand-off to the updater program.
         if (settings::openSettings().ReadString(settings::RadioSection, settings::UpdateKey) ==
@@ -113,6 +116,7 @@ void TForm1::FormShow() {
             Timer1->start();
         }
 
+        traceStep("showing: 3 hand-off checked");
         // 4. Skin, website and level meter from the settings file.
         if (settings::settingsFileExists()) {
             IniFile ini = settings::openSettings();
@@ -123,9 +127,11 @@ void TForm1::FormShow() {
             Timer8->start();
         }
 
+        traceStep("showing: 4 skin and meter");
         // 5. Connection check.
         if (!IsConnected())
             ShowMessage(QStringLiteral("There is no active internet connection!"));
+        traceStep("showing: 5 connection checked");
 
         // 6. Filter lists.
         if (auto lists = catalog::readFilterLists()) {
@@ -134,9 +140,12 @@ void TForm1::FormShow() {
             ShowMessage(catalog::ListFilesMissingText);
         }
 
+        traceStep("showing: 6 filter lists");
         // 7, 8. The whole catalog, then the last station.
         invoke(QStringLiteral("Button3"));
+        traceStep("showing: 7 catalog listed");
         invoke(QStringLiteral("reload"));
+        traceStep("showing: 8 automatic start");
     }
 
     // 9. The default station picture.

@@ -4,12 +4,15 @@
 #include "QtMessageSink.h"
 #include "TForm1.h"
 #include "TerminationSignals.h"
+#include "common/LaunchTrace.h"
 
 #include <QApplication>
 #include <QIcon>
 
 int main(int argc, char** argv) {
+    tolvane::traceStep("main");
     QApplication app(argc, argv);
+    tolvane::traceStep("Qt ready");
     QApplication::setApplicationName(QStringLiteral("Tolvane"));
     QApplication::setWindowIcon(QIcon(QStringLiteral("Images/tolvane-256.png")));
 

@@ -3,6 +3,7 @@
 #include "NowPlaying.h"
 #include "PlayerControls.h"
 #include "StreamOpenerShared.h"
+#include "common/LaunchTrace.h"
 
 #include <QMetaObject>
 
@@ -157,10 +158,12 @@ void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url,
         return;
 
     // 5. Connect; the call returns once connected or failed.
+    TOLVANE_TRACE_ONCE("worker: connecting");
     const std::uintptr_t token = registerTarget(shared_from_this(), gen);
     const HSTREAM handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
                                                   &downloadProc, tokenValue(token), decodeText);
     const int error = engine.ErrorGetCode();
+    TOLVANE_TRACE_ONCE("worker: connected, head read");
 
     // 6. Not opened.
     if (handle == 0) {
@@ -247,6 +250,7 @@ bool StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::ui
         last = percent;
     }
 
+    TOLVANE_TRACE_ONCE("worker: buffered");
     // 8. Resume the output, start the clock.
     if (!whileCurrent(gen, [&] { engine.Start(); }) || !invoke(gen, QStringLiteral("Button11")))
         return abandon();
@@ -261,6 +265,7 @@ bool StreamOpener::Shared::workOpened(std::uint64_t gen, HSTREAM handle, std::ui
     engine.ChannelSetSync(handle, engine::SYNC_META, 0, &metadataProc, tokenValue(token));
     if (!whileCurrent(gen, [&] { engine.ChannelPlay(handle, false); }))
         return abandon();
+    TOLVANE_TRACE_ONCE("worker: playing");
 
     // Beyond the steps: the window hears that the stream plays (dropped
     // once a newer opening has begun).

@@ -5,6 +5,7 @@
 
 #include "Engine.h"
 #include "Output.h"
+#include "common/LaunchTrace.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -71,6 +72,7 @@ public:
             close();
             return ERROR_DEVICE;
         }
+        TOLVANE_TRACE_ONCE("engine: sound server connected");
         const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(kOutputRate),
                                     static_cast<uint8_t>(kOutputChannels)};
         stream_ = pa_stream_new(context_, "Tolvane", &format, nullptr);
@@ -107,6 +109,7 @@ public:
             close();
             return ERROR_INIT;
         }
+        TOLVANE_TRACE_ONCE("engine: output stream ready");
         return ERROR_OK;
     }
 
@@ -270,6 +273,7 @@ private:
             pa_stream_write(s, data, size, nullptr, 0, PA_SEEK_RELATIVE);
             nbytes -= std::min(nbytes, size);
             if (playing) {
+                TOLVANE_TRACE_ONCE("first sound written to the sound server");
                 self->idleBytes_ = 0;
                 self->playedBytes_ += size;
                 if (!self->steady_ &&

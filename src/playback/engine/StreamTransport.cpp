@@ -7,6 +7,7 @@
 
 #include "FfmpegApi.h"
 #include "common/CurlGlobal.h"
+#include "common/LaunchTrace.h"
 
 #include <algorithm>
 
@@ -127,6 +128,7 @@ std::size_t StreamImpl::onHeader(const char* data, std::size_t size) {
 std::size_t StreamImpl::onBody(const std::uint8_t* data, std::size_t size) {
     if (stop_)
         return 0;
+    TOLVANE_TRACE_ONCE("engine: first bytes from the station");
     switch (phase_) {
     case Phase::Head:
         // A body before any head (HTTP/0.9): not a stream server.
