@@ -1,7 +1,7 @@
-// The station list's sorting step over names from a station file (the
-// input's lines; its first byte picks the locale). Property: the order from
-// the character table's keys, when it gives one, and the whole step are the
-// order of the collator's sort keys, the first name of each equal group
+// The station list's sorting step over names (the input's lines; its first
+// byte picks the locale). Property: the table's order, when it gives one,
+// and the whole step are that of the collator's sort keys (not compare(),
+// which puts "" before an ignorable name), the first of each equal group
 // kept. (The C locale has an order of its own, by folded code units.)
 
 #include "FuzzCheck.h"
@@ -32,10 +32,7 @@ const QCollator& collatorFor(std::uint8_t pick) {
     return collators[pick % collators.size()];
 }
 
-// The order by the collator's sort keys alone: stable, and the first
-// position of each run of equal names kept in the run's place. (Sort keys,
-// not compare(): Qt's compare() puts an empty name before one of characters
-// the collation ignores, whose sort keys are equal.)
+// The order by sort keys alone: stable, each run's first position kept.
 std::vector<qsizetype> plainOrder(const std::vector<QStringView>& names, const QCollator& c) {
     std::vector<QCollatorSortKey> keys;
     for (QStringView name : names)

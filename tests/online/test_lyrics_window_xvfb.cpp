@@ -126,8 +126,7 @@ void LyricsModuleTest::asRootWithoutTheSwitch_theWindowSaysWhyAndLoadsNothing() 
 }
 
 void LyricsModuleTest::module_isLoadedOnlyAtTheFirstShowing() {
-    // The switch a root user (this machine's tests) sets to go without the
-    // sandbox; an ordinary user keeps it either way.
+    // As root (this machine's tests) the view is made only with the switch.
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     LyricsFixture f;
     webview::setModuleFolder(QStringLiteral(WEBVIEW_MODULE_DIR));
