@@ -36,7 +36,7 @@ std::string titleFromTags(std::string_view artist, std::string_view title) {
 std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink,
                                      const std::atomic<bool>& cancel, DecoderReports reports) {
     if (codec == Codec::Mp3)
-        return makeMp3Decoder(source, std::move(sink), cancel);
+        return makeMp3Decoder(source, std::move(sink), cancel, std::move(reports));
     return makeFfmpegDecoder(codec, source, std::move(sink), cancel, std::move(reports));
 }
 

@@ -39,6 +39,10 @@ struct DecoderReports {
     // Compressed bytes per second of audio, measured over what was decoded:
     // a VBR stream (Vorbis, Opus) often sends far less than its nominal rate.
     std::function<void(double bytesPerSecond)> byteRate;
+    // Before a decoded frame's audio goes to the sink: the input byte where
+    // that frame began, counted from the decoder's first byte (which is the
+    // stream's first audio byte).
+    std::function<void(std::uint64_t inputByte)> position;
 };
 
 // What a decoder found out about the stream's audio (StreamInfo in

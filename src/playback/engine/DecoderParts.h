@@ -116,7 +116,7 @@ inline int openFailure(bool cancelled, const Converter& converter) {
 
 // MP3 through libmpg123.
 std::unique_ptr<Decoder> makeMp3Decoder(ByteRing& source, PcmSink sink,
-                                        const std::atomic<bool>& cancel);
+                                        const std::atomic<bool>& cancel, DecoderReports reports);
 // Everything else through FFmpeg.
 std::unique_ptr<Decoder> makeFfmpegDecoder(Codec codec, ByteRing& source, PcmSink sink,
                                            const std::atomic<bool>& cancel, DecoderReports reports);

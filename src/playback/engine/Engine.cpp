@@ -54,10 +54,10 @@ BOOL Engine::Init(int device, DWORD freq, DWORD flags, void* win, void* clsid) {
     // must not hold up the calls of other threads meanwhile.
     std::unique_ptr<OutputDriver> driver =
         impl->kind_ == OutputKind::Null ? makeNullOutput(impl->nullControl_) : makePulseOutput();
-    const int rc =
-        driver->open([raw = impl.get()](std::int16_t* out, std::size_t frames, bool& playing) {
-            return raw->render(out, frames, playing);
-        });
+    const int rc = driver->open([raw = impl.get()](std::int16_t* out, std::size_t frames,
+                                                   bool& playing, std::chrono::microseconds ahead) {
+        return raw->render(out, frames, playing, ahead);
+    });
     std::lock_guard lock(impl->mutex_);
     impl->initialising_ = false;
     if (rc != ERROR_OK)

@@ -14,9 +14,11 @@
 // second of 44100 Hz stereo 16-bit audio; the output driver (PulseAudio, or
 // the null output for tests) pulls and mixes the playing channels.
 //
-// Callbacks: the download callback and sync callbacks run on the stream's
-// transport thread (a sync for a title from the stream's own tags, on its
-// decoding thread). They may call the engine, StreamFree on their own stream
+// Callbacks: the download callback runs on the stream's transport thread;
+// sync callbacks on the stream's title thread, when the audio that follows
+// the new title is heard (what the output and its sound server hold counted),
+// except for the stream's first title, which is told at once on the thread
+// that found it (transport or decoding). They may call the engine, StreamFree on their own stream
 // included. None is called for a stream once StreamFree (or Free) has begun
 // on it, and those calls return after any callback in progress has ended, or
 // after a bounded wait (3 s) when a callback blocks, never hanging.
@@ -230,9 +232,12 @@ public:
     // above). Fails with ERROR_HANDLE or ERROR_ILLPARAM (no `info`).
     BOOL StreamGetInfo(HSTREAM handle, StreamInfo* info);
 
-    // Header lines (TAG_ICY/TAG_HTTP) or the last metadata text (TAG_META);
-    // nullptr when there are none. The memory stays valid until the stream is
-    // freed or the same tag changes twice.
+    // Header lines (TAG_ICY/TAG_HTTP) or the metadata text in force where the
+    // listener is (TAG_META): a title changes when the audio after it is
+    // heard, and the stream's first title holds from its first audio, so a
+    // read after buffering names what starts playing. nullptr when there are
+    // none. A copy of the calling thread's own: valid until this thread's
+    // next ChannelGetTags, whatever the stream does meanwhile.
     const char* ChannelGetTags(DWORD handle, DWORD tags);
     HSYNC ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC proc, void* user);
     BOOL ChannelPlay(DWORD handle, BOOL restart);

@@ -39,10 +39,14 @@ const char* Engine::ChannelGetTags(DWORD handle, DWORD tags) {
         return fail(ERROR_HANDLE, static_cast<const char*>(nullptr));
     if (tags != TAG_HTTP && tags != TAG_ICY && tags != TAG_META)
         return fail(ERROR_ILLTYPE, static_cast<const char*>(nullptr));
-    const char* text = stream->tags(tags);
+    // A copy per thread: the stream may change its texts (a title a
+    // moment later) while the caller reads this one.
+    thread_local std::string copy;
+    std::optional<std::string> text = stream->tags(tags);
     if (!text)
-        return fail(ERROR_NOTAVAIL, text);
-    return ok(text);
+        return fail(ERROR_NOTAVAIL, static_cast<const char*>(nullptr));
+    copy = std::move(*text);
+    return ok(copy.c_str());
 }
 
 HSYNC Engine::ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC proc, void* user) {

@@ -76,12 +76,15 @@ public:
 
     // Output thread: mixes every playing channel into `out`. With one
     // channel, returns only the frames it has decoded; with several, fills
-    // the block and lets a channel that is behind be silent.
-    std::size_t render(std::int16_t* out, std::size_t frames, bool& playing);
+    // the block and lets a channel that is behind be silent. `ahead`: how
+    // long until the block is heard.
+    std::size_t render(std::int16_t* out, std::size_t frames, bool& playing,
+                       std::chrono::microseconds ahead);
 
     // Takes what the channel has decoded (up to `frames`) and notes its
     // level and feeds its encoders.
-    std::size_t mixOne(Stream& s, std::int16_t* out, std::size_t frames);
+    std::size_t mixOne(Stream& s, std::int16_t* out, std::size_t frames,
+                       std::chrono::microseconds ahead);
 
     void updateOutput() {
         // Called with mutex_ held.

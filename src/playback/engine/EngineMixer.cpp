@@ -29,7 +29,8 @@ DWORD peakOf(const std::int16_t* pcm, std::size_t frames) {
 
 } // namespace
 
-std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& playing) {
+std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& playing,
+                               std::chrono::microseconds ahead) {
     std::lock_guard lock(mixMutex_);
     const std::size_t samples = frames * 2;
     playing = !mix_.empty();
@@ -39,12 +40,12 @@ std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& play
     }
     std::size_t filled = frames;
     if (mix_.size() == 1) {
-        filled = mixOne(*mix_.front(), out, frames);
+        filled = mixOne(*mix_.front(), out, frames, ahead);
     } else {
         sum_.assign(samples, 0);
         scratch_.resize(samples);
         for (auto& s : mix_) {
-            const std::size_t got = mixOne(*s, scratch_.data(), frames);
+            const std::size_t got = mixOne(*s, scratch_.data(), frames, ahead);
             std::memset(scratch_.data() + got * 2, 0, (frames - got) * 4);
             for (std::size_t i = 0; i < samples; ++i)
                 sum_[i] += scratch_[i];
@@ -61,8 +62,9 @@ std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& play
     return filled;
 }
 
-std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames) {
-    const std::size_t got = s.readPcm(out, frames);
+std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
+                               std::chrono::microseconds ahead) {
+    const std::size_t got = s.readPcm(out, frames, ahead);
     if (got == 0) {
         // Nothing decoded (stalled or ended): the channel is silent.
         s.level = 0;

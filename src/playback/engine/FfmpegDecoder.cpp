@@ -153,6 +153,8 @@ public:
                 continue;
             }
             const int packetBytes = packet_->size;
+            if (packet_->pos >= 0)
+                packetPos_ = static_cast<std::uint64_t>(packet_->pos);
             const int sent = ff_->avcodec_send_packet(dec_, packet_);
             ff_->av_packet_unref(packet_);
             if (sent >= 0)
@@ -172,6 +174,8 @@ public:
                     decodedRate_ = frame_->sample_rate;
                     decodedChannels_ = frame_->ch_layout.nb_channels;
                 }
+                if (reports_.position)
+                    reports_.position(packetPos_);
                 const bool go = converter_.convert(
                     frame_->extended_data, frame_->nb_samples, frame_->sample_rate,
                     frame_->ch_layout, static_cast<AVSampleFormat>(frame_->format), sink_);
@@ -355,7 +359,8 @@ private:
     bool produced_ = false;
     DecoderReports reports_;
     std::string lastTitle_;
-    std::string seenTags_[2][2]; // artist and title as last seen, of the stream and the container
+    std::string seenTags_[2][2];  // artist and title as last seen, of the stream and the container
+    std::uint64_t packetPos_ = 0; // input byte of the packet sent last
     std::uint64_t rateBytes_ = 0;
     double rateSeconds_ = 0;
     // The first rate is told after a fifth of a second of audio.

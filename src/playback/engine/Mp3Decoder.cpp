@@ -12,8 +12,9 @@ namespace {
 
 class Mp3Decoder final : public Decoder {
 public:
-    Mp3Decoder(ByteRing& source, PcmSink sink, const std::atomic<bool>& cancel)
-        : source_(source), sink_(std::move(sink)), cancel_(cancel) {}
+    Mp3Decoder(ByteRing& source, PcmSink sink, const std::atomic<bool>& cancel,
+               DecoderReports reports)
+        : source_(source), sink_(std::move(sink)), cancel_(cancel), reports_(std::move(reports)) {}
     ~Mp3Decoder() override {
         if (mh_)
             mpg123_delete(mh_);
@@ -87,6 +88,10 @@ private:
                 opened_ = true;
                 const int frames =
                     static_cast<int>(bytes / (2 * static_cast<std::size_t>(channels_)));
+                if (reports_.position) {
+                    const off_t at = mpg123_framepos(mh_);
+                    reports_.position(at >= 0 ? static_cast<std::uint64_t>(at) : fed_);
+                }
                 return converter_.convertS16(reinterpret_cast<const std::int16_t*>(audio), frames,
                                              rate_, channels_, sink_);
             }
@@ -110,6 +115,7 @@ private:
     ByteRing& source_;
     PcmSink sink_;
     const std::atomic<bool>& cancel_;
+    DecoderReports reports_;
     mpg123_handle* mh_ = nullptr;
     Converter converter_;
     unsigned char input_[4096];
@@ -126,8 +132,8 @@ private:
 } // namespace
 
 std::unique_ptr<Decoder> makeMp3Decoder(ByteRing& source, PcmSink sink,
-                                        const std::atomic<bool>& cancel) {
-    return std::make_unique<Mp3Decoder>(source, std::move(sink), cancel);
+                                        const std::atomic<bool>& cancel, DecoderReports reports) {
+    return std::make_unique<Mp3Decoder>(source, std::move(sink), cancel, std::move(reports));
 }
 
 } // namespace tolvane::engine

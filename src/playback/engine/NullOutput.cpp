@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -52,15 +53,23 @@ private:
     // 20 ms blocks: the level meter's pace.
     static constexpr std::size_t kBlockFrames = 882;
 
+    // Like a sound server, the output holds `latencyMs` of audio rendered
+    // ahead of the clock: a block is rendered that long before it is heard
+    // (shown to the capture). Nothing playing, it plays out what it holds
+    // and goes quiet.
     void run() {
         using clock = std::chrono::steady_clock;
-        std::vector<std::int16_t> block(kBlockFrames * kOutputChannels);
+        constexpr auto kBlock = std::chrono::microseconds(kBlockFrames * 1000000 / kOutputRate);
+        std::deque<std::vector<std::int16_t>> held;
         auto next = clock::now();
+        bool idle = false;        // nothing plays: no more rendering until a start
+        std::uint64_t idleAt = 0; // the starts counted when it went idle
         std::unique_lock lock(mutex_);
         while (!quit_) {
             if (!active_) {
                 wake_.wait(lock, [this] { return quit_ || active_; });
                 next = clock::now();
+                idle = false;
                 continue;
             }
             if (control_->stalled) {
@@ -68,23 +77,47 @@ private:
                 next = clock::now();
                 continue;
             }
+            if (idle && activations_ != idleAt)
+                idle = false; // a channel started meanwhile
             const std::uint64_t activations = activations_;
             lock.unlock();
-            bool playing = false;
-            const std::size_t got = render_(block.data(), kBlockFrames, playing);
-            // A clocked device plays silence where audio is missing.
-            std::fill(block.begin() + static_cast<std::ptrdiff_t>(got * kOutputChannels),
-                      block.end(), std::int16_t{0});
-            control_->framesRendered += kBlockFrames;
-            if (playing)
+            const std::size_t hold =
+                static_cast<std::size_t>(std::max(0, control_->latencyMs.load())) * kOutputRate /
+                1000 / kBlockFrames;
+            bool playing = true;
+            while (!idle && held.size() <= hold) {
+                std::vector<std::int16_t> block(kBlockFrames * kOutputChannels, 0);
+                const std::size_t got =
+                    render_(block.data(), kBlockFrames, playing,
+                            std::chrono::duration_cast<std::chrono::microseconds>(
+                                kBlock * static_cast<long long>(held.size())));
+                // A clocked device plays silence where audio is missing.
+                std::fill(block.begin() + static_cast<std::ptrdiff_t>(got * kOutputChannels),
+                          block.end(), std::int16_t{0});
+                control_->framesRendered += kBlockFrames;
+                if (!playing) {
+                    idle = true;
+                    idleAt = activations;
+                    break;
+                }
                 control_->framesPlayed += kBlockFrames;
-            control_->deliver(block.data(), kBlockFrames);
+                held.push_back(std::move(block));
+            }
+            if (!held.empty()) {
+                control_->deliver(held.front().data(), kBlockFrames);
+                held.pop_front();
+            } else {
+                std::vector<std::int16_t> silence(kBlockFrames * kOutputChannels, 0);
+                control_->deliver(silence.data(), kBlockFrames);
+            }
             lock.lock();
-            if (!playing) {
+            if (idle && held.empty()) {
                 // Nothing plays: sleep until a channel starts, as a corked
                 // sound-server stream would (unless one started meanwhile).
-                if (activations == activations_)
+                if (idleAt == activations_)
                     active_ = false;
+                else
+                    idle = false;
                 continue;
             }
             double speed = control_->speed;

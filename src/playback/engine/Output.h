@@ -9,9 +9,12 @@
 // channel has not decoded enough yet (a sound server then waits for more
 // rather than playing a gap; a clocked device fills the rest with silence).
 // It sets `playing` to false when no channel plays, and the driver may then
-// go quiet until setActive(true).
+// go quiet until setActive(true). `ahead` is how long until the block's
+// first frame is heard: what the driver (and its sound server) hold before
+// it, so that what follows the sound (a title) can wait for it.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,7 +28,8 @@ inline constexpr int kOutputRate = 44100;
 inline constexpr int kOutputChannels = 2;
 inline constexpr int kBytesPerFrame = 4; // stereo 16-bit
 
-using RenderFn = std::function<std::size_t(std::int16_t* out, std::size_t frames, bool& playing)>;
+using RenderFn = std::function<std::size_t(std::int16_t* out, std::size_t frames, bool& playing,
+                                           std::chrono::microseconds ahead)>;
 
 class OutputDriver {
 public:
@@ -52,8 +56,13 @@ public:
     std::atomic<std::uint64_t> framesRendered{0};
     // Frames rendered while a channel was playing.
     std::atomic<std::uint64_t> framesPlayed{0};
+    // The output keeps this much audio queued before it is heard (and shown
+    // to the capture), as a sound server's buffer does. Read when a channel
+    // starts from silence.
+    std::atomic<int> latencyMs{0};
 
-    // Receives every rendered block on the output thread; must not block.
+    // Receives every block on the output thread when it is heard (after the
+    // latency); must not block.
     void setCapture(std::function<void(const std::int16_t*, std::size_t)> capture) {
         std::lock_guard lock(mutex_);
         capture_ = std::move(capture);

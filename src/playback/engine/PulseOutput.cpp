@@ -85,8 +85,9 @@ public:
         pa_stream_set_write_callback(stream_, &PulseOutput::streamWrite, this);
         const pa_buffer_attr attr = bufferAttr(kStartTargetMs, kStartRequestMs);
         steady_ = false;
-        const auto flags =
-            static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+            PA_STREAM_AUTO_TIMING_UPDATE);
         corked_ = true;
         if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
             pa_threaded_mainloop_unlock(loop_);
@@ -255,8 +256,8 @@ private:
                 return;
             }
             bool playing = false;
-            const std::size_t frames =
-                self->render_(static_cast<std::int16_t*>(data), size / kBytesPerFrame, playing);
+            const std::size_t frames = self->render_(
+                static_cast<std::int16_t*>(data), size / kBytesPerFrame, playing, self->ahead(s));
             if (playing && frames == 0) {
                 // The decoder is a moment behind (or the stream stalls):
                 // write nothing rather than a gap, and look again shortly,
@@ -293,6 +294,16 @@ private:
                 }
             }
         }
+    }
+
+    // How long until audio written now is heard: what the server holds of
+    // this stream and its sink's own latency.
+    static std::chrono::microseconds ahead(pa_stream* s) {
+        pa_usec_t usec = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(s, &usec, &negative) < 0 || negative)
+            return std::chrono::microseconds(0);
+        return std::chrono::microseconds(static_cast<std::int64_t>(usec));
     }
 
     RenderFn render_;

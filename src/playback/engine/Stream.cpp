@@ -10,6 +10,7 @@
 #include "StreamImpl.h"
 
 #include "EncoderFeed.h"
+#include "Output.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -25,6 +26,11 @@ constexpr std::size_t kMinBufferBytes = std::size_t{8} * 1024;
 constexpr std::size_t kMaxBufferBytes = std::size_t{4} * 1024 * 1024;
 // The longest title text taken from a stream's own tags.
 constexpr std::size_t kMaxTitleBytes = 1024;
+// Titles kept on their way to the ear, per stage. A station that sends more
+// changes than that within a buffer's length loses the ones in between: the
+// last mark kept takes the newest text.
+constexpr std::size_t kMaxMarks = 32;
+constexpr std::uint64_t kFrameBytes = 4;
 // How long teardown waits for a thread (stuck in a caller's callback) before
 // leaving it to finish by itself.
 constexpr auto kJoinWait = std::chrono::seconds(3);
@@ -79,6 +85,8 @@ void StreamImpl::waitPrebuffer(const std::atomic<bool>& cancel) {
 
 void StreamImpl::shutdown() {
     stop_ = true;
+    { std::lock_guard lock(marksMutex_); }
+    marksCv_.notify_all();
     {
         std::lock_guard lock(ringMutex_);
         if (ring_)
@@ -90,6 +98,7 @@ void StreamImpl::shutdown() {
         curl_multi_wakeup(multi_);
     transport_.join(kJoinWait);
     decoder_.join(kJoinWait);
+    titles_.join(kJoinWait);
     preload_.join(kJoinWait);
 }
 
@@ -118,17 +127,23 @@ std::optional<QWORD> StreamImpl::filePosition(DWORD mode, int& error) const {
     }
 }
 
-const char* StreamImpl::tags(DWORD kind) {
+std::optional<std::string> StreamImpl::tags(DWORD kind) {
     std::lock_guard lock(tagMutex_);
     switch (kind) {
     case TAG_ICY:
-        return head_.icy && !tagBlock_.empty() ? tagBlock_.data() : nullptr;
+        if (head_.icy && !tagBlock_.empty())
+            return tagBlock_;
+        return std::nullopt;
     case TAG_HTTP:
-        return !head_.icy && !tagBlock_.empty() ? tagBlock_.data() : nullptr;
+        if (!head_.icy && !tagBlock_.empty())
+            return tagBlock_;
+        return std::nullopt;
     case TAG_META:
-        return metas_.empty() ? nullptr : metas_.back().c_str();
+        if (anyTitle_)
+            return heard_;
+        return std::nullopt;
     default:
-        return nullptr;
+        return std::nullopt;
     }
 }
 
@@ -220,6 +235,7 @@ void StreamImpl::startAudio() {
         codec = hlsCodec(codec);
     const bool icyTitles = metaint > 0;
     auto self = shared_from_this();
+    titles_.start([self] { self->titleLoop(); });
     decoder_.start([self, codec, icyTitles] { self->decodeLoop(codec, icyTitles); });
 }
 
@@ -229,6 +245,7 @@ void StreamImpl::startAudio() {
 void StreamImpl::audio(const std::uint8_t* data, std::size_t size) {
     if (stop_)
         return;
+    audioBytes_ += size;
     if (proc_)
         proc_(data, static_cast<DWORD>(size), user_);
     std::size_t taken = 0;
@@ -239,17 +256,121 @@ void StreamImpl::audio(const std::uint8_t* data, std::size_t size) {
 }
 
 void StreamImpl::metadata(const std::string& text) {
+    queueTitle(text, audioBytes_, true);
+}
+
+void StreamImpl::queueTitle(const std::string& text, std::uint64_t at, bool atByte) {
+    std::vector<Sync> syncs;
+    {
+        std::lock_guard tagLock(tagMutex_);
+        std::lock_guard lock(marksMutex_);
+        if (anyTitle_ && text == lastQueued_)
+            return;
+        lastQueued_ = text;
+        if (anyTitle_) {
+            std::deque<Mark>& queue = atByte ? byteMarks_ : pcmMarks_;
+            if (queue.size() < kMaxMarks)
+                queue.push_back({at, text});
+            else
+                queue.back().text = text;
+            if (!atByte)
+                pcmMarksWaiting_ = true;
+            return;
+        }
+        // The first title names what starts playing: in force at once.
+        anyTitle_ = true;
+        heard_ = text;
+        syncs = syncs_;
+    }
+    callSyncs(syncs);
+}
+
+// The decoder is about to hand over the audio of the frame that began at
+// `inputByte`: ICY titles before that byte belong to the PCM from here.
+void StreamImpl::decodedFrom(std::uint64_t inputByte) {
+    std::lock_guard lock(marksMutex_);
+    if (byteMarks_.empty())
+        return;
+    const std::uint64_t frame = pcm_->totalWritten() / kFrameBytes;
+    while (!byteMarks_.empty() && byteMarks_.front().at <= inputByte) {
+        if (pcmMarks_.size() < kMaxMarks)
+            pcmMarks_.push_back({frame, std::move(byteMarks_.front().text)});
+        else
+            pcmMarks_.back().text = std::move(byteMarks_.front().text);
+        byteMarks_.pop_front();
+    }
+    pcmMarksWaiting_ = !pcmMarks_.empty();
+}
+
+std::size_t StreamImpl::readPcm(std::int16_t* out, std::size_t frames,
+                                std::chrono::microseconds ahead) {
+    if (!pcm_)
+        return 0;
+    const std::uint64_t first = pcm_->totalRead() / kFrameBytes;
+    const std::size_t got =
+        pcm_->read(reinterpret_cast<std::uint8_t*>(out), frames * kFrameBytes, false) / kFrameBytes;
+    if (got > 0 && pcmMarksWaiting_)
+        markHeard(first, got, ahead);
+    return got;
+}
+
+// Output thread: the frames [first, first + frames) go to the output now and
+// are heard `ahead` from now; the titles marked in them are due then.
+void StreamImpl::markHeard(std::uint64_t first, std::size_t frames,
+                           std::chrono::microseconds ahead) {
+    const auto now = Clock::now();
+    std::lock_guard lock(marksMutex_);
+    bool any = false;
+    while (!pcmMarks_.empty() && pcmMarks_.front().at < first + frames) {
+        const std::uint64_t into = pcmMarks_.front().at > first ? pcmMarks_.front().at - first : 0;
+        const auto offset = std::chrono::microseconds(
+            static_cast<std::int64_t>(into * 1000000 / static_cast<std::uint64_t>(kOutputRate)));
+        if (due_.size() < kMaxMarks)
+            due_.push_back({now + ahead + offset, std::move(pcmMarks_.front().text)});
+        else
+            due_.back().text = std::move(pcmMarks_.front().text);
+        pcmMarks_.pop_front();
+        any = true;
+    }
+    pcmMarksWaiting_ = !pcmMarks_.empty();
+    if (any)
+        marksCv_.notify_all();
+}
+
+// The title thread: waits for each title's moment and brings it into force.
+void StreamImpl::titleLoop() {
+    std::unique_lock lock(marksMutex_);
+    while (!stop_) {
+        if (due_.empty()) {
+            marksCv_.wait(lock, [this] { return stop_ || !due_.empty(); });
+            continue;
+        }
+        const Clock::time_point at = due_.front().at;
+        if (Clock::now() < at) {
+            marksCv_.wait_until(lock, at);
+            continue;
+        }
+        std::string text = std::move(due_.front().text);
+        due_.pop_front();
+        lock.unlock();
+        bringIntoForce(text);
+        lock.lock();
+    }
+}
+
+void StreamImpl::bringIntoForce(const std::string& text) {
     std::vector<Sync> syncs;
     {
         std::lock_guard lock(tagMutex_);
-        if (!metas_.empty() && metas_.back() == text)
+        if (heard_ == text)
             return;
-        // Earlier texts stay readable for a while: a caller may still hold them.
-        metas_.push_back(text);
-        if (metas_.size() > 4)
-            metas_.pop_front();
+        heard_ = text;
         syncs = syncs_;
     }
+    callSyncs(syncs);
+}
+
+void StreamImpl::callSyncs(const std::vector<Sync>& syncs) {
     for (const Sync& s : syncs) {
         if (stop_)
             return;
@@ -274,7 +395,7 @@ void StreamImpl::byteRate(double bytesPerSecond) {
 void StreamImpl::streamTitle(const std::string& title) {
     std::string text = toUtf8(title.substr(0, kMaxTitleBytes));
     tagTitles_ = true;
-    metadata("StreamTitle='" + text + "';");
+    queueTitle("StreamTitle='" + text + "';", pcm_->totalWritten() / kFrameBytes, false);
 }
 
 void StreamImpl::decodeLoop(Codec codec, bool icyTitles) {
@@ -282,6 +403,8 @@ void StreamImpl::decodeLoop(Codec codec, bool icyTitles) {
     reports.byteRate = [this](double bytesPerSecond) { byteRate(bytesPerSecond); };
     if (!icyTitles)
         reports.title = [this](const std::string& title) { streamTitle(title); };
+    else
+        reports.position = [this](std::uint64_t inputByte) { decodedFrom(inputByte); };
     auto decoder = makeDecoder(
         codec, *ring_,
         [this](const std::int16_t* frames, std::size_t count) {
@@ -332,7 +455,7 @@ std::optional<QWORD> Stream::filePosition(DWORD mode, int& error) const {
     return impl_->filePosition(mode, error);
 }
 
-const char* Stream::tags(DWORD kind) {
+std::optional<std::string> Stream::tags(DWORD kind) {
     return impl_->tags(kind);
 }
 
@@ -347,8 +470,9 @@ bool Stream::addSync(HSYNC sync, DWORD type, SYNCPROC proc, void* user) {
     return true;
 }
 
-std::size_t Stream::readPcm(std::int16_t* out, std::size_t frames) {
-    return impl_->readPcm(out, frames);
+std::size_t Stream::readPcm(std::int16_t* out, std::size_t frames,
+                            std::chrono::microseconds ahead) {
+    return impl_->readPcm(out, frames, ahead);
 }
 
 bool Stream::drained() const {

@@ -42,6 +42,7 @@
 #include "common/Version.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -96,15 +97,16 @@ public:
 
     // FILEPOS_* byte counts; nullopt with `error` set on failure.
     std::optional<QWORD> filePosition(DWORD mode, int& error) const;
-    // Tag block or text; nullptr when there is none.
-    const char* tags(DWORD kind);
+    // A copy of the tag block or the title in force; nullopt when there is none.
+    std::optional<std::string> tags(DWORD kind);
     // What the stream turned out to be (Engine.h); any thread.
     StreamInfo info() const;
     bool addSync(HSYNC sync, DWORD type, SYNCPROC proc, void* user);
 
     // Mixer side (output thread). Copies up to `frames` decoded frames;
-    // returns the number copied. Never blocks.
-    std::size_t readPcm(std::int16_t* out, std::size_t frames);
+    // returns the number copied. Never blocks. `ahead`: how long until the
+    // first of them is heard, which times the titles in them.
+    std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead);
     // True once the download and decoding have ended and no audio is left.
     bool drained() const;
     // Whether decoded audio waits to be played.

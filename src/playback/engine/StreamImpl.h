@@ -119,7 +119,8 @@ public:
 
     std::optional<QWORD> filePosition(DWORD mode, int& error) const;
 
-    const char* tags(DWORD kind);
+    // A copy of the tag block or the title in force, taken under the lock.
+    std::optional<std::string> tags(DWORD kind);
 
     // What the stream turned out to be; any thread.
     StreamInfo info();
@@ -129,11 +130,8 @@ public:
         syncs_.push_back({sync, proc, user});
     }
 
-    std::size_t readPcm(std::int16_t* out, std::size_t frames) {
-        if (!pcm_)
-            return 0;
-        return pcm_->read(reinterpret_cast<std::uint8_t*>(out), frames * 4, false) / 4;
-    }
+    // Mixer side: `ahead` is how long until the first frame read is heard.
+    std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead);
 
     bool drained() const { return decodeEnded_ && (!pcm_ || pcm_->fill() == 0); }
     bool hasPcm() const { return pcm_ && pcm_->fill() > 0; }
@@ -218,6 +216,25 @@ private:
     void byteRate(double bytesPerSecond);
     void streamTitle(const std::string& title);
 
+    // ------------------------------------------------------------ titles in time
+    //
+    // A title comes into force when the audio that follows it is heard. An
+    // ICY title is marked at the audio byte it precedes (transport thread);
+    // the decoder says where each frame's input began, which turns the mark
+    // into the first PCM frame after it (decoding thread); a title from the
+    // stream's own tags is marked at the PCM frame decoded next. The mixer
+    // turns a PCM mark into the moment its frame is heard (output thread),
+    // and the title thread brings it into force then and calls the syncs.
+    // The stream's first title is in force at once: it names what starts
+    // playing.
+
+    void queueTitle(const std::string& text, std::uint64_t at, bool atByte);
+    void decodedFrom(std::uint64_t inputByte);
+    void markHeard(std::uint64_t firstFrame, std::size_t frames, std::chrono::microseconds ahead);
+    void titleLoop();
+    void bringIntoForce(const std::string& text);
+    void callSyncs(const std::vector<Sync>& syncs);
+
     // Fixed at creation.
     const std::string url_;
     const NetConfig config_;
@@ -235,6 +252,7 @@ private:
     std::atomic<bool> stop_{false};
     BoundedThread transport_;
     BoundedThread decoder_;
+    BoundedThread titles_;  // brings titles into force when heard
     BoundedThread preload_; // loads FFmpeg ahead of the decoder
 
     // Transport thread only.
@@ -284,8 +302,28 @@ private:
     std::mutex tagMutex_;
     ResponseHead head_;
     std::string tagBlock_;
-    std::deque<std::string> metas_;
+    std::string heard_; // the metadata text in force where the listener is
+    bool anyTitle_ = false;
     std::vector<Sync> syncs_;
+
+    // Titles on their way to the ear. Guarded by marksMutex_ (taken after
+    // tagMutex_ where both are, never around a callback).
+    struct Mark {
+        std::uint64_t at; // audio byte (byteMarks_) or PCM frame (pcmMarks_)
+        std::string text;
+    };
+    struct DueTitle {
+        Clock::time_point at;
+        std::string text;
+    };
+    std::mutex marksMutex_;
+    std::condition_variable marksCv_;
+    std::deque<Mark> byteMarks_;
+    std::deque<Mark> pcmMarks_;
+    std::deque<DueTitle> due_;
+    std::string lastQueued_;
+    std::atomic<bool> pcmMarksWaiting_{false}; // lets the mixer skip the lock
+    std::uint64_t audioBytes_ = 0;             // transport thread: audio bytes so far
 
     // Guarded by openMutex_.
     std::mutex openMutex_;
