@@ -6,6 +6,7 @@
 #include "common/Timer.h"
 #include "common/Version.h"
 #include "online/Fetch.h"
+#include "recording/Recorder.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -387,6 +388,9 @@ private:
     // Hands a filed recording to the tagger.
     void tagFiled(const QString& path, const recording::RecordingTags& tags);
     void tagStopped(const QString& station, const recording::Filing& filing);
+    // A recording cut at songs: tags each song filed with its own title.
+    void tagSongs(const QString& station, const std::vector<recording::Recorder::FiledPart>& songs);
+    void tagStopped(const QString& station, const recording::Recorder::StopResult& stopped);
 };
 
 } // namespace tolvane

@@ -273,8 +273,9 @@ void TForm1::Edit5Change() {
             song->setText(parts.song);
     }
 
-    // 4. Arm the split of a running recording at the song change.
-    if (recording::splitArms(IsRecording, separate)) {
+    // 4. Arm the split of a running recording at the song change (a
+    // recording cut at songs by the engine needs no delays).
+    if (recording::splitArms(IsRecording, separate) && !recorder().cutsAtSongs()) {
         Timer4->setInterval(recording::splitDelayMs(interval));
         Timer6->setInterval(recording::splitDelayMs(interval2));
         Timer4->start();

@@ -7,6 +7,7 @@
 #include "Accessibility.h"
 #include "common/Errors.h"
 #include "common/Messages.h"
+#include "playback/NowPlaying.h"
 #include "recording/Recorder.h"
 #include "recording/RecordingTags.h"
 #include "settings/SettingsFile.h"
@@ -47,8 +48,18 @@ void TForm1::sButton3Click() {
 void TForm1::startRecording(const QString& recordingFolder) {
     Edit6->setText(SongTitle());
     setCaption(SpeedButton2, QStringLiteral("..."));
+    // Splitting at songs with the exact cut: the engine cuts the recording
+    // where each song begins, and each file is named after its song.
+    recording::Recorder::TitleOf cutAtSongs;
+    if (settings::readFlag(settings::RadioSection, settings::SeparateKey) &&
+        settings::readFlag(settings::RecordSection, settings::ExactKey)) {
+        cutAtSongs = [](const QByteArray& metadata) {
+            return playback::parseStreamTitle(playback::decodeTagText(metadata))
+                .value_or(QString());
+        };
+    }
     const recording::Recorder::StartResult started =
-        recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder);
+        recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder, cutAtSongs);
     if (started.recovered.filed)
         tagFiled(started.recovered.path, started.recoveredTags);
     if (started.started) {
@@ -79,12 +90,16 @@ void TForm1::stopRecording(const QString& recordingFolder) {
     setCaption(SpeedButton2, QStringLiteral("rec"));
     const QString station = recorder().station();
     const recording::Recorder::StopResult stopped = recorder().stop(recordingFolder, Edit6->text());
-    tagStopped(station, stopped.filing);
+    tagStopped(station, stopped);
     if (!stopped.message.isEmpty())
         ShowMessage(stopped.message);
 }
 
 void TForm1::watchRecording() {
+    if (IsRecording && recorder().cutsAtSongs()) {
+        tagSongs(recorder().station(), recorder().fileFinishedSongs(settings::readText(
+                                           settings::RecordSection, settings::RecordFolderKey)));
+    }
     if (!IsRecording || recorder().encoderRunning())
         return;
     // The encoder stopped while the stream plays on: most often its disk is
@@ -100,7 +115,7 @@ void TForm1::watchRecording() {
     const QString station = recorder().station();
     const recording::Recorder::StopResult stopped = recorder().stop(
         settings::readText(settings::RecordSection, settings::RecordFolderKey), Edit6->text());
-    tagStopped(station, stopped.filing);
+    tagStopped(station, stopped);
     QString text = diskFull ? QStringLiteral("Recording stopped: the disk is full.")
                             : QStringLiteral("Recording stopped: the MP3 encoder ended "
                                              "unexpectedly.");
@@ -139,6 +154,23 @@ void TForm1::tagStopped(const QString& station, const recording::Filing& filing)
         return;
     tagFiled(filing.path, recording::recordingTags(Edit6->text(), station, recordingWebsite_,
                                                    recordingStarted_, songPicture(Edit6->text())));
+}
+
+void TForm1::tagStopped(const QString& station, const recording::Recorder::StopResult& stopped) {
+    if (stopped.parts.empty())
+        tagStopped(station, stopped.filing);
+    else
+        tagSongs(station, stopped.parts);
+}
+
+void TForm1::tagSongs(const QString& station,
+                      const std::vector<recording::Recorder::FiledPart>& songs) {
+    for (const recording::Recorder::FiledPart& song : songs) {
+        if (song.filing.filed)
+            tagFiled(song.filing.path,
+                     recording::recordingTags(song.title, station, recordingWebsite_,
+                                              recordingStarted_, songPicture(song.title)));
+    }
 }
 
 bool TForm1::waitForRecordingTags(int timeoutMs) {

@@ -34,6 +34,12 @@ QString Recorder::temporaryFile() {
     return QDir::current().filePath(QString::fromLatin1(TemporaryFileName));
 }
 
+QString Recorder::temporaryPart(int number) {
+    return QDir::current().filePath(QStringLiteral("%1/Recording-%2.mp3")
+                                        .arg(QString::fromLatin1(DefaultRootName))
+                                        .arg(number));
+}
+
 QString Recorder::recordingRoot(const QString& recordingFolder) {
     if (recordingFolder.isEmpty())
         return defaultRoot();
@@ -67,7 +73,7 @@ bool Recorder::temporaryDiskFull() {
 }
 
 Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& station,
-                                      const QString& recordingFolder) {
+                                      const QString& recordingFolder, TitleOf cutAtSongs) {
     StartResult result;
     QDir().mkpath(defaultRoot());
 
@@ -75,14 +81,22 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     // recording an earlier session could not file (the player was killed,
     // or the disk refused it). It is kept under a name of its own first.
     // An empty one holds nothing to keep (the encoder never wrote a frame).
-    removeIfEmpty(temporaryFile());
-    if (QFileInfo::exists(temporaryFile())) {
-        RecordingTags tags = readPendingTags(temporaryFile());
-        const Filing kept = fileRecording(temporaryFile(), RecoveredName, {defaultRoot()});
+    // The songs of a recording cut at songs are kept the same way.
+    QStringList leftovers{temporaryFile()};
+    for (const QFileInfo& part :
+         QDir(defaultRoot())
+             .entryInfoList({QStringLiteral("Recording-*.mp3")}, QDir::Files, QDir::Name))
+        leftovers << part.absoluteFilePath();
+    for (const QString& leftover : leftovers) {
+        removeIfEmpty(leftover);
+        if (!QFileInfo::exists(leftover))
+            continue;
+        RecordingTags tags = readPendingTags(leftover);
+        const Filing kept = fileRecording(leftover, RecoveredName, {defaultRoot()});
         if (!kept.filed) {
             result.message = QStringLiteral("An earlier recording is still in \"%1\" and could "
                                             "not be moved. Move it away to record again.")
-                                 .arg(nativePath(temporaryFile()));
+                                 .arg(nativePath(leftover));
             return result;
         }
         result.message = QStringLiteral("A recording left by an earlier session was kept as "
@@ -95,8 +109,12 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     removePendingTags();
 
     QDir().mkpath(stationFolder(recordingFolder, station));
-    encoder_ =
-        engine_.Encode_Start(stream, EncoderCommandLine, engine::ENCODE_AUTOFREE, nullptr, nullptr);
+    titleOf_ = std::move(cutAtSongs);
+    encoder_ = titleOf_ ? engine_.Encode_Start(stream, EncoderPartsCommandLine,
+                                               engine::ENCODE_AUTOFREE | engine::ENCODE_SONGS,
+                                               nullptr, nullptr)
+                        : engine_.Encode_Start(stream, EncoderCommandLine, engine::ENCODE_AUTOFREE,
+                                               nullptr, nullptr);
     if (encoder_ == 0) {
         result.message = QStringLiteral("Recording could not start: the MP3 encoder \"%1\" is "
                                         "missing or cannot be run.")
@@ -109,10 +127,65 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     return result;
 }
 
+QStringList Recorder::foldersFor(const QString& recordingFolder, const QString& station) const {
+    QStringList folders{stationFolder(recordingFolder, station)};
+    for (const QString& fallback : {stationFolder(QString(), station), defaultRoot()}) {
+        if (!folders.contains(fallback))
+            folders << fallback;
+    }
+    return folders;
+}
+
+std::vector<Recorder::FiledPart> Recorder::fileFinishedSongs(const QString& recordingFolder) {
+    if (!titleOf_ || encoder_ == 0)
+        return {};
+    return fileParts(recordingFolder, station_);
+}
+
+std::vector<Recorder::FiledPart> Recorder::fileParts(const QString& recordingFolder,
+                                                     const QString& station) {
+    std::vector<FiledPart> filed;
+    for (const engine::EncoderPart& part : engine_.Encode_TakeParts(encoder_)) {
+        const QString temporary = temporaryPart(part.number);
+        if (!QFileInfo::exists(temporary) || removeIfEmpty(temporary))
+            continue; // the encoder wrote nothing of this song
+        const QString title = titleOf_(QByteArray::fromStdString(part.title));
+        filed.push_back(
+            {fileRecording(temporary, title, foldersFor(recordingFolder, station)), title});
+    }
+    return filed;
+}
+
 Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QString& title) {
     StopResult result;
     if (encoder_ != 0)
         engine_.Encode_Stop(encoder_); // returns once the encoder has exited
+    if (titleOf_) {
+        const QString station = station_;
+        result.parts = fileParts(recordingFolder, station);
+        encoder_ = 0;
+        stream_ = 0;
+        titleOf_ = nullptr;
+        station_.clear();
+        result.recorded = !result.parts.empty();
+        removePendingTags();
+        if (result.parts.empty())
+            return result;
+        result.filing = result.parts.back().filing;
+        for (const FiledPart& part : result.parts) {
+            if (!part.filing.filed)
+                result.message = QStringLiteral("The recording could not be filed; it was kept "
+                                                "as \"%1\".")
+                                     .arg(nativePath(part.filing.path));
+            else if (!part.filing.asPlanned && result.message.isEmpty())
+                result.message =
+                    QStringLiteral("The recording could not be saved in \"%1\"; it was "
+                                   "saved as \"%2\".")
+                        .arg(nativePath(foldersFor(recordingFolder, station).first()),
+                             nativePath(part.filing.path));
+        }
+        return result;
+    }
     encoder_ = 0;
     stream_ = 0;
     const QString station = std::exchange(station_, QString());
@@ -124,11 +197,7 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
     }
     result.recorded = true;
 
-    QStringList folders{stationFolder(recordingFolder, station)};
-    for (const QString& fallback : {stationFolder(QString(), station), defaultRoot()}) {
-        if (!folders.contains(fallback))
-            folders << fallback;
-    }
+    const QStringList folders = foldersFor(recordingFolder, station);
     result.filing = fileRecording(temporaryFile(), title, folders);
     // A recording still in the temporary file keeps what it is to be
     // tagged with, for the next start to find.

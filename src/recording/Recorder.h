@@ -11,9 +11,12 @@
 #include "RecordingFiles.h"
 #include "RecordingTags.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace tolvane::engine {
 class Engine;
@@ -36,17 +39,34 @@ public:
         Filing recovered;
         RecordingTags recoveredTags;
     };
+    // One song of a recording cut exactly at song changes, filed.
+    struct FiledPart {
+        Filing filing;
+        QString title; // the song's title, as it was filed
+    };
     struct StopResult {
         bool recorded = false; // the encoder wrote a file
         Filing filing;
         // For the user when the recording is not where it was meant to go.
         QString message;
+        // Cut at song changes: the songs filed now, the last one included
+        // (`filing` is the last one's).
+        std::vector<FiledPart> parts;
     };
+    // The title a song's metadata text gives (empty: none).
+    using TitleOf = std::function<QString(const QByteArray& metadata)>;
 
     // Starts the encoder on `stream` for `station`. `recordingFolder` is the
     // user's folder (empty: the default root); the station's folder is made
     // there now, with its parents.
-    StartResult start(std::uint32_t stream, const QString& station, const QString& recordingFolder);
+    // With `cutAtSongs`, the recording is cut where each song begins (on the
+    // audio thread, at its first sample) into a file per song, named after
+    // the title `cutAtSongs` gives its metadata.
+    StartResult start(std::uint32_t stream, const QString& station, const QString& recordingFolder,
+                      TitleOf cutAtSongs = {});
+    // Cut at song changes: files the songs finished so far. Call it often.
+    std::vector<FiledPart> fileFinishedSongs(const QString& recordingFolder);
+    bool cutsAtSongs() const { return static_cast<bool>(titleOf_); }
     // Stops the encoder (returns once it has finished) and files its file
     // as `title` (empty: a numbered name) into the station's folder under
     // `recordingFolder`; when that folder cannot take it, into the default
@@ -71,13 +91,20 @@ public:
     // Paths under the current directory at the moment of the call.
     static QString defaultRoot();
     static QString temporaryFile();
+    // The temporary file of song `number` of a recording cut at songs.
+    static QString temporaryPart(int number);
     // The user's recording folder, or the default root when it is empty; a
     // relative folder is taken from the current directory.
     static QString recordingRoot(const QString& recordingFolder);
     static QString stationFolder(const QString& recordingFolder, const QString& station);
 
 private:
+    // The folders a recording of `station` is filed into, in order.
+    QStringList foldersFor(const QString& recordingFolder, const QString& station) const;
+    std::vector<FiledPart> fileParts(const QString& recordingFolder, const QString& station);
+
     engine::Engine& engine_;
+    TitleOf titleOf_;
     std::uint32_t encoder_ = 0;
     std::uint32_t stream_ = 0;
     QString station_;

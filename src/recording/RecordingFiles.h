@@ -17,6 +17,9 @@ namespace tolvane::recording {
 // temporary file; both names are relative to the program folder.
 inline constexpr const char* EncoderCommandLine = "system/lame - Recorded/Recording.mp3";
 inline constexpr const char* EncoderProgram = "system/lame";
+// The same for a recording cut at songs: a temporary file per song ("%n" is
+// its number).
+inline constexpr const char* EncoderPartsCommandLine = "system/lame - Recorded/Recording-%n.mp3";
 // The default recording folder and the temporary file, relative to the
 // program folder.
 inline constexpr const char* DefaultRootName = "Recorded";

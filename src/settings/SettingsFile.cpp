@@ -67,6 +67,7 @@ std::optional<DialogOptions> readDialogOptions() {
     o.interval = doc.value(RadioSection, IntervalKey);
     o.interval2 = doc.value(RadioSection, Interval2Key);
     o.recdir = doc.value(RecordSection, RecordFolderKey);
+    o.exact = isOn(doc.value(RecordSection, ExactKey));
     return o;
 }
 
@@ -81,6 +82,7 @@ bool writeDialogOptions(const DialogOptions& o) {
     ini.WriteString(RadioSection, Interval2Key, delayToSave(o.interval2));
     ini.WriteString(RadioSection, BalloonKey, flagText(o.balloon));
     ini.WriteString(RecordSection, RecordFolderKey, o.recdir);
+    ini.WriteString(RecordSection, ExactKey, flagText(o.exact));
     ini.WriteString(RadioSection, ReconnectKey, flagText(o.reconnect));
     return true;
 }

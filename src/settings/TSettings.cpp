@@ -145,12 +145,17 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     CheckBox3 = checkBox("CheckBox3",
                          QStringLiteral("Separate songs by name during the auto-recording"), this);
     CheckBox3->setAccessibleDescription(sLabel1->text());
+    CheckBox6 = checkBox("CheckBox6", QStringLiteral("Cut exactly where the song changes"), this);
+    CheckBox6->setAccessibleDescription(
+        QStringLiteral("Each song in a file of its own, from its first sound to its last; the "
+                       "stop and start delays are not used then"));
     sLabel2 = note(
         "sLabel2",
         QStringLiteral("After how many seconds of the song changes, the recording should stop"),
         this);
     for (QWidget* w : {static_cast<QWidget*>(sLabelFX2), static_cast<QWidget*>(sLabel1),
-                       static_cast<QWidget*>(CheckBox3), static_cast<QWidget*>(sLabel2)})
+                       static_cast<QWidget*>(CheckBox3), static_cast<QWidget*>(CheckBox6),
+                       static_cast<QWidget*>(sLabel2)})
         column->addWidget(w);
 
     // A number field with its arrows, named by its label.
@@ -203,8 +208,9 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     sButton2->setAutoDefault(false);
     column->addWidget(sButton2, 0, Qt::AlignRight);
 
-    const QList<QWidget*> order{CheckBox1, CheckBox2, CheckBox4, CheckBox5, CheckBox3, edit1,
-                                UpDown1,   Edit2,     UpDown2,   edit3,     sButton1,  sButton2};
+    const QList<QWidget*> order{CheckBox1, CheckBox2, CheckBox4, CheckBox5, CheckBox3,
+                                CheckBox6, edit1,     UpDown1,   Edit2,     UpDown2,
+                                edit3,     sButton1,  sButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -234,6 +240,7 @@ void TSettings::FormShow() {
     CheckBox1->setChecked(o->autostart);
     CheckBox2->setChecked(o->songimage);
     CheckBox3->setChecked(o->separate);
+    CheckBox6->setChecked(o->exact);
     CheckBox4->setChecked(o->balloon);
     CheckBox5->setChecked(o->reconnect);
     edit1->setText(o->interval);
@@ -252,6 +259,7 @@ void TSettings::sButton2Click() {
     o.autostart = CheckBox1->isChecked();
     o.songimage = CheckBox2->isChecked();
     o.separate = CheckBox3->isChecked();
+    o.exact = CheckBox6->isChecked();
     o.balloon = CheckBox4->isChecked();
     o.reconnect = CheckBox5->isChecked();
     o.interval = edit1->text();

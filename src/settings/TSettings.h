@@ -53,6 +53,7 @@ public:
     QLabel* sLabelFX2 = nullptr;    // "Recording"
     QLabel* sLabel1 = nullptr;
     QCheckBox* CheckBox3 = nullptr;
+    QCheckBox* CheckBox6 = nullptr; // cut exactly where the song changes
     QLabel* sLabel2 = nullptr;
     QLabel* sLabel3 = nullptr;
     QLineEdit* edit1 = nullptr; // seconds until the recording stops

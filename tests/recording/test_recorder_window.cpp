@@ -6,6 +6,7 @@
 #include "HttpTestServer.h"
 #include "IcecastServer.h"
 #include "Mp3Check.h"
+#include "SongStation.h"
 #include "recording/Recorder.h"
 
 #include <QAccessible>
@@ -93,6 +94,8 @@ private slots:
     void split_cutsAtIntervalAndRestartsAfterInterval2();
     void split_secondSongChangeWithinDelay_doesNotPostponeTheCut();
     void split_icecastStation_givesOneCleanFilePerSong();
+    void songs_eachFileHoldsItsOwnSong_data();
+    void songs_eachFileHoldsItsOwnSong();
     void tags_readBackFromEachFiledRecording_data();
     void tags_readBackFromEachFiledRecording();
 
@@ -389,6 +392,54 @@ void RecorderWindowTest::split_secondSongChangeWithinDelay_doesNotPostponeTheCut
         qPrintable(QStringLiteral("second change at %1 ms, cut at %2 ms").arg(second).arg(cut)));
     QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"One.mp3"});
     QVERIFY(f->form().Timer6->Enabled());
+}
+
+void RecorderWindowTest::songs_eachFileHoldsItsOwnSong_data() {
+    QTest::addColumn<QByteArray>("settings");
+    QTest::newRow("exact cut, MP3 by lame")
+        << QByteArray("[radio]\r\nseparate=true\r\ninterval=1\r\ninterval2=1\r\n"
+                      "[record]\r\nexact=true\r\n");
+}
+
+// A station of tone songs, each title at its song's first byte: recorded
+// from the middle of the first song into the next round, each complete song
+// is filed whole under its title, with next to nothing of its neighbours.
+void RecorderWindowTest::songs_eachFileHoldsItsOwnSong() {
+    QFETCH(QByteArray, settings);
+    f->folder.write("settings/settings.dat", settings);
+    SongStation station;
+    station.seconds = 4;
+    QVERIFY2(station.make(), AudioSamples::lastError().c_str());
+    const auto title = [&](int i) { return QString::fromStdString(station.songs[i].title); };
+    StreamRoute route = station.route(16000);
+    route.burstBytes = 64 * 1024;
+    f->server.setRoute("/jazz", route);
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QVERIFY(f->waitForTitle(title(0)));
+    f->press();
+    for (int i : {1, 2, 0})
+        QVERIFY(f->waitForTitle(title(i)));
+    QTest::qWait(1000);
+    f->press();
+    QVERIFY(f->form().waitForRecordingTags(5000));
+    QStringList filed = f->filed(QStringLiteral("Jazz FM"));
+    filed.sort();
+    QStringList expected{title(0) + ".mp3", title(0) + " (2).mp3", title(1) + ".mp3",
+                         title(2) + ".mp3"};
+    expected.sort();
+    QCOMPARE(filed, expected);
+    for (int i : {1, 2}) {
+        const QString file = f->folder.file("Recorded/Jazz FM/" + title(i) + ".mp3");
+        const std::vector<ToneRun> runs = toneRuns(decodedPcm(file), station.frequencies);
+        const qint64 song = qint64(station.seconds) * 44100;
+        qint64 others = 0;
+        for (int hz : station.frequencies)
+            others += hz == station.frequencies[i] ? 0 : framesOfTone(runs, hz);
+        qInfo("%s: %.2f s of its song, %.2f s of others", qPrintable(title(i)),
+              framesOfTone(runs, station.frequencies[i]) / 44100.0, others / 44100.0);
+        QVERIFY(framesOfTone(runs, station.frequencies[i]) >= song * 95 / 100);
+        QVERIFY(others <= 44100 * 3 / 10);
+    }
 }
 
 void RecorderWindowTest::split_icecastStation_givesOneCleanFilePerSong() {

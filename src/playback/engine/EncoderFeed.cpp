@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -71,10 +72,13 @@ std::vector<std::uint8_t> wavHeaderUnknownLength() {
     return h;
 }
 
-int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out) {
+namespace {
+
+// Starts the program with its input on a pipe; false when it cannot start.
+bool spawn(const std::string& cmdline, pid_t& pid, int& fd) {
     const std::vector<std::string> parts = splitCommandLine(cmdline);
     if (parts.empty())
-        return ERROR_ILLPARAM;
+        return false;
     std::vector<char*> argv;
     argv.reserve(parts.size() + 1);
     for (const auto& p : parts)
@@ -83,7 +87,7 @@ int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>&
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        return ERROR_CREATE;
+        return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
@@ -99,7 +103,7 @@ int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>&
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
+
     // A name with a slash is taken relative to the current directory; a bare
     // name is looked up in PATH.
     const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
@@ -108,14 +112,55 @@ int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>&
     close(fds[0]);
     if (rc != 0) {
         close(fds[1]);
-        return ERROR_CREATE;
+        return false;
     }
+    fd = fds[1];
+    return true;
+}
+
+// Waits up to `waitMs` for the program to end; true once it has.
+bool reaped(pid_t pid, int waitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno == ECHILD))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        usleep(5000);
+    }
+}
+
+// The command line of part `number`: "%n" is its number.
+std::string partCommandLine(const std::string& cmdline, int number) {
+    std::string out;
+    for (std::size_t i = 0; i < cmdline.size(); ++i) {
+        if (cmdline[i] == '%' && i + 1 < cmdline.size() && cmdline[i + 1] == 'n') {
+            out += std::to_string(number);
+            ++i;
+        } else {
+            out += cmdline[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out,
+                       bool songParts, const std::string& firstTitle) {
+    if (splitCommandLine(cmdline).empty())
+        return ERROR_ILLPARAM;
     std::shared_ptr<EncoderFeed> feed(new EncoderFeed());
-    feed->pid_ = pid;
-    feed->fd_ = fds[1];
+    feed->cmdline_ = cmdline;
+    feed->songParts_ = songParts;
+    feed->partTitle_ = firstTitle;
+    if (!spawn(songParts ? partCommandLine(cmdline, 1) : cmdline, feed->pid_, feed->fd_))
+        return ERROR_CREATE;
     auto header = wavHeaderUnknownLength();
     feed->queued_ = header.size();
-    feed->queue_.push_back(std::move(header));
+    feed->queue_.push_back({std::move(header), false, {}});
     feed->writer_ = std::thread([f = feed.get()] { f->writerLoop(); });
     out = std::move(feed);
     return ERROR_OK;
@@ -135,10 +180,56 @@ void EncoderFeed::push(const std::int16_t* frames, std::size_t count) {
         return;
     }
     const auto* p = reinterpret_cast<const std::uint8_t*>(frames);
-    queue_.emplace_back(p, p + bytes);
+    queue_.push_back({std::vector<std::uint8_t>(p, p + bytes), false, {}});
     queued_ += bytes;
     lock.unlock();
     changed_.notify_one();
+}
+
+void EncoderFeed::cut(const std::string& title) {
+    if (!songParts_)
+        return;
+    std::unique_lock lock(mutex_);
+    if (closing_ || broken_)
+        return;
+    queue_.push_back({{}, true, title});
+    lock.unlock();
+    changed_.notify_one();
+}
+
+std::vector<EncoderPart> EncoderFeed::takeParts() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(finished_, {});
+}
+
+// Writer thread, mutex_ held: the part written so far is finished (its
+// program has ended) and the next one starts.
+bool EncoderFeed::nextPart(const std::string& title) {
+    const pid_t pid = pid_;
+    const int fd = std::exchange(fd_, -1);
+    mutex_.unlock();
+    close(fd);
+    if (!reaped(pid, 4000)) {
+        kill(pid, SIGKILL);
+        reaped(pid, 2000);
+    }
+    mutex_.lock();
+    pid_ = -1;
+    finished_.push_back({part_, partTitle_});
+    ++part_;
+    partTitle_ = title;
+    if (stopped_)
+        return false;
+    pid_t next = -1;
+    int nextFd = -1;
+    if (!spawn(partCommandLine(cmdline_, part_), next, nextFd))
+        return false;
+    pid_ = next;
+    fd_ = nextFd;
+    auto header = wavHeaderUnknownLength();
+    queued_ += header.size();
+    queue_.push_front({std::move(header), false, {}});
+    return true;
 }
 
 void EncoderFeed::writerLoop() {
@@ -154,13 +245,26 @@ void EncoderFeed::writerLoop() {
         changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
         if (queue_.empty())
             break; // closing and drained
-        std::vector<std::uint8_t> block = std::move(queue_.front());
+        Item item = std::move(queue_.front());
         queue_.pop_front();
+        if (item.cut) {
+            // nextPart lets go of the lock while the program finishes.
+            if (!nextPart(item.title)) {
+                broken_ = true;
+                dropped_ += queued_;
+                queue_.clear();
+                queued_ = 0;
+                break;
+            }
+            continue;
+        }
+        const std::vector<std::uint8_t>& block = item.bytes;
+        const int fd = fd_;
         lock.unlock();
         std::size_t done = 0;
         bool failed = false;
         while (done < block.size()) {
-            const ssize_t n = write(fd_, block.data() + done, block.size() - done);
+            const ssize_t n = write(fd, block.data() + done, block.size() - done);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -190,6 +294,8 @@ void EncoderFeed::writerLoop() {
 }
 
 void EncoderFeed::stop(int drainMs, int exitMs) {
+    bool writerDone;
+    pid_t pid;
     {
         std::unique_lock lock(mutex_);
         if (stopped_)
@@ -199,43 +305,42 @@ void EncoderFeed::stop(int drainMs, int exitMs) {
         changed_.notify_all();
         // Let the queued audio reach the program, for a bounded time.
         changed_.wait_for(lock, std::chrono::milliseconds(drainMs), [this] { return writerDone_; });
-    }
-    auto reaped = [this](int waitMs) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-        for (;;) {
-            int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno == ECHILD))
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            usleep(5000);
-        }
-    };
-    bool writerDone;
-    {
-        std::lock_guard lock(mutex_);
         writerDone = writerDone_;
+        pid = pid_;
     }
     if (writerDone) {
         // End of input: the program finishes its file and exits.
-        close(fd_);
+        if (writer_.joinable())
+            writer_.join();
+        if (fd_ >= 0)
+            close(fd_);
         fd_ = -1;
-        writer_.join();
-        if (!reaped(exitMs)) {
-            kill(pid_, SIGKILL);
-            reaped(2000);
+        if (pid > 0 && !reaped(pid, exitMs)) {
+            kill(pid, SIGKILL);
+            reaped(pid, 2000);
         }
     } else {
         // The program stopped reading: kill it, which also ends the writer's
         // blocked write with an error.
-        kill(pid_, SIGKILL);
-        reaped(2000);
-        writer_.join();
-        close(fd_);
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            reaped(pid, 2000);
+        }
+        if (writer_.joinable())
+            writer_.join();
+        std::lock_guard lock(mutex_);
+        if (pid_ > 0 && pid_ != pid) {
+            kill(pid_, SIGKILL);
+            reaped(pid_, 2000);
+        }
+        if (fd_ >= 0)
+            close(fd_);
         fd_ = -1;
     }
     std::lock_guard lock(mutex_);
+    if (songParts_ && pid_ > 0)
+        finished_.push_back({part_, partTitle_});
+    pid_ = -1;
     broken_ = true;
 }
 

@@ -7,6 +7,12 @@
 // push() runs on the output thread and never blocks: a bounded queue sits
 // between it and a writer thread, and what does not fit is dropped and
 // counted, so a slow or stuck encoder never stalls playback.
+//
+// Split into songs, the feed's audio is cut into parts: cut() (output
+// thread) ends the part being written before the next frame pushed; the
+// writer closes the program's input, waits for it to finish its file, and
+// starts the program again for the next part, whose command line has its
+// number for "%n".
 
 #include <sys/types.h>
 
@@ -19,6 +25,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "Engine.h"
 
 namespace tolvane::engine {
 
@@ -34,13 +42,22 @@ public:
     // Bytes the queue may hold (about three seconds of audio).
     static constexpr std::size_t kQueueLimit = std::size_t{3} * 44100 * 4;
 
-    // Starts the program; returns an engine error code (0 = started).
-    static int start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out);
+    // Starts the program; returns an engine error code (0 = started). With
+    // `songParts`, the first part is titled `firstTitle`.
+    static int start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out,
+                     bool songParts = false, const std::string& firstTitle = {});
     ~EncoderFeed();
 
     // Queues audio for the encoder; drops it (counted) when the queue is full
     // or the program has gone. Never blocks for long.
     void push(const std::int16_t* frames, std::size_t count);
+    // Split into songs: the audio pushed from now on is the next part,
+    // titled `title`. Never blocks; ignored otherwise.
+    void cut(const std::string& title);
+    bool splitsSongs() const { return songParts_; }
+    // The parts whose program has finished, each once, in order (the last
+    // one once the feed has stopped).
+    std::vector<EncoderPart> takeParts();
     // Closes the program's input and waits for it to exit: at most
     // `drainMs` for the queue to empty, then `exitMs` for the program to end,
     // after which it is killed. Idempotent.
@@ -54,16 +71,29 @@ public:
     std::uint32_t handle = 0;
 
 private:
+    struct Item {
+        std::vector<std::uint8_t> bytes;
+        bool cut = false; // ends the part; `title` names the next one
+        std::string title;
+    };
+
     EncoderFeed() = default;
     void writerLoop();
+    // The next part: its program started and the WAV header queued first.
+    bool nextPart(const std::string& title);
 
-    pid_t pid_ = -1;
-    int fd_ = -1;
+    std::string cmdline_;
+    bool songParts_ = false;
     std::thread writer_;
 
     mutable std::mutex mutex_; // guards everything below
+    pid_t pid_ = -1;           // changed by the writer between parts
+    int fd_ = -1;
+    int part_ = 1;
+    std::string partTitle_;
+    std::vector<EncoderPart> finished_;
     std::condition_variable changed_;
-    std::deque<std::vector<std::uint8_t>> queue_;
+    std::deque<Item> queue_;
     std::size_t queued_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t dropped_ = 0;

@@ -238,6 +238,7 @@ BOOL Engine::StreamFree(HSTREAM handle) {
     }
     for (auto& e : encoders)
         e->stop();
+    impl->keepParts(encoders);
     stream->shutdown();
     return ok(1);
 }

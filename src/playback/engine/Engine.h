@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tolvane::engine {
 
@@ -86,6 +87,11 @@ inline constexpr DWORD SYNC_META = 4;
 
 // Encoder flags.
 inline constexpr DWORD ENCODE_AUTOFREE = 0x40000;
+// A part per song: where a title comes into force, at the first frame of the
+// new song as it goes to the output, the program's input ends and the
+// program starts again for the next part, which begins with that frame. The
+// command line's "%n" is the part's number (1, 2, ...).
+inline constexpr DWORD ENCODE_SONGS = 0x1000000;
 // Encode_GetCount kinds.
 inline constexpr DWORD ENCODE_COUNT_IN = 0;         // bytes written to the encoder
 inline constexpr DWORD ENCODE_COUNT_QUEUE = 2;      // bytes waiting in the queue
@@ -146,6 +152,12 @@ struct StreamInfo {
     // stream's media playlist), and whether its connection is encrypted.
     std::string url;
     bool encrypted = false;
+};
+
+// One part of an encoder started with ENCODE_SONGS (Encode_TakeParts).
+struct EncoderPart {
+    int number = 0;    // its "%n"
+    std::string title; // the metadata text (as TAG_META) in force at its first frame
 };
 
 class EngineImpl;
@@ -272,6 +284,11 @@ public:
     QWORD Encode_GetCount(DWORD handle, DWORD count);
     // ACTIVE_PLAYING while the encoder runs, ACTIVE_STOPPED otherwise.
     DWORD Encode_IsActive(DWORD handle);
+    // The parts of an ENCODE_SONGS encoder whose program has finished its
+    // file, each once, in order; after the encoder has stopped (by
+    // Encode_Stop or with its stream), the last one too, until taken. Empty
+    // for any other handle.
+    std::vector<EncoderPart> Encode_TakeParts(DWORD handle);
     // Moves an encoder (its own handle) to another stream: it goes on with
     // that stream's audio into the same output, and ends with that stream
     // from now on. Fails with ERROR_HANDLE for an unknown encoder or stream.

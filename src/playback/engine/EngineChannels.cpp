@@ -121,7 +121,7 @@ DWORD Engine::ChannelIsActive(DWORD handle) {
 
 DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void* proc, void* user) {
     const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
-    (void)flags;                                    // encoders always end with their stream
+    // Encoders always end with their stream, ENCODE_AUTOFREE or not.
     (void)proc;
     (void)user;
     auto stream = impl->findStream(handle);
@@ -130,7 +130,9 @@ DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void*
     if (!cmdline || !*cmdline)
         return fail(ERROR_ILLPARAM, DWORD{0});
     std::shared_ptr<EncoderFeed> feed;
-    const int rc = EncoderFeed::start(std::string(cmdline, strnlen(cmdline, 4096)), feed);
+    const bool songs = (flags & ENCODE_SONGS) != 0;
+    const int rc = EncoderFeed::start(std::string(cmdline, strnlen(cmdline, 4096)), feed, songs,
+                                      songs ? stream->tags(TAG_META).value_or("") : "");
     if (rc != ERROR_OK)
         return fail(rc, DWORD{0});
     std::unique_lock lock(impl->mutex_);
@@ -158,7 +160,21 @@ BOOL Engine::Encode_Stop(DWORD handle) {
     }
     for (auto& e : taken)
         e->stop();
+    impl->keepParts(taken);
     return ok(1);
+}
+
+std::vector<EncoderPart> Engine::Encode_TakeParts(DWORD handle) {
+    std::shared_ptr<EncoderFeed> feed = impl_->findEncoder(handle);
+    if (!feed || feed->handle != handle) {
+        std::lock_guard lock(impl_->mutex_);
+        auto it = impl_->endedParts_.find(handle);
+        if (it == impl_->endedParts_.end())
+            return {};
+        feed = it->second;
+        impl_->endedParts_.erase(it);
+    }
+    return feed->takeParts();
 }
 
 QWORD Engine::Encode_GetCount(DWORD handle, DWORD count) {

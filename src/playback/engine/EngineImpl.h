@@ -51,6 +51,8 @@ public:
     std::map<DWORD, std::shared_ptr<Stream>> streams_;
     // Encoder handle -> (its stream's handle, the encoder).
     std::map<DWORD, std::pair<DWORD, std::shared_ptr<EncoderFeed>>> encoders_;
+    // Stopped encoders whose last song parts are not taken yet (a few).
+    std::map<DWORD, std::shared_ptr<EncoderFeed>> endedParts_;
     // Cancel flags of openings in progress, raised by Free().
     std::vector<std::shared_ptr<std::atomic<bool>>> pending_;
 
@@ -60,6 +62,7 @@ public:
     std::vector<std::shared_ptr<Stream>> mix_;
     std::vector<std::int16_t> scratch_;
     std::vector<std::int32_t> sum_;
+    std::vector<PcmCut> cuts_;
 
     DWORD newHandle() { return nextHandle_++; }
 
@@ -139,6 +142,19 @@ public:
             s->second->encoders.clear();
         }
         return taken;
+    }
+
+    // A stopped encoder split into songs keeps its last parts for
+    // Encode_TakeParts. Called without mutex_.
+    void keepParts(const std::vector<std::shared_ptr<EncoderFeed>>& stopped) {
+        std::lock_guard lock(mutex_);
+        for (const auto& f : stopped) {
+            if (!f->splitsSongs())
+                continue;
+            endedParts_[f->handle] = f;
+            if (endedParts_.size() > 16)
+                endedParts_.erase(endedParts_.begin());
+        }
     }
 
     void removeFromMix(const std::shared_ptr<Stream>& s) {

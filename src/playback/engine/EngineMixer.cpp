@@ -64,7 +64,8 @@ std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& play
 
 std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
                                std::chrono::microseconds ahead) {
-    const std::size_t got = s.readPcm(out, frames, ahead);
+    cuts_.clear();
+    const std::size_t got = s.readPcm(out, frames, ahead, &cuts_);
     if (got == 0) {
         // Nothing decoded (stalled or ended): the channel is silent.
         s.level = 0;
@@ -72,8 +73,18 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
     }
     s.level = peakOf(out, got);
     std::lock_guard lock(s.encodersMutex);
-    for (auto& e : s.encoders)
-        e->push(out, got);
+    for (auto& e : s.encoders) {
+        // An encoder split into songs ends a part where a title begins.
+        std::size_t from = 0;
+        if (e->splitsSongs()) {
+            for (const PcmCut& cut : cuts_) {
+                e->push(out + from * 2, cut.frame - from);
+                e->cut(cut.title);
+                from = cut.frame;
+            }
+        }
+        e->push(out + from * 2, got - from);
+    }
     return got;
 }
 

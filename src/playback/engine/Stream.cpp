@@ -303,21 +303,21 @@ void StreamImpl::decodedFrom(std::uint64_t inputByte) {
 }
 
 std::size_t StreamImpl::readPcm(std::int16_t* out, std::size_t frames,
-                                std::chrono::microseconds ahead) {
+                                std::chrono::microseconds ahead, std::vector<PcmCut>* cuts) {
     if (!pcm_)
         return 0;
     const std::uint64_t first = pcm_->totalRead() / kFrameBytes;
     const std::size_t got =
         pcm_->read(reinterpret_cast<std::uint8_t*>(out), frames * kFrameBytes, false) / kFrameBytes;
     if (got > 0 && pcmMarksWaiting_)
-        markHeard(first, got, ahead);
+        markHeard(first, got, ahead, cuts);
     return got;
 }
 
 // Output thread: the frames [first, first + frames) go to the output now and
 // are heard `ahead` from now; the titles marked in them are due then.
-void StreamImpl::markHeard(std::uint64_t first, std::size_t frames,
-                           std::chrono::microseconds ahead) {
+void StreamImpl::markHeard(std::uint64_t first, std::size_t frames, std::chrono::microseconds ahead,
+                           std::vector<PcmCut>* cuts) {
     const auto now = Clock::now();
     std::lock_guard lock(marksMutex_);
     bool any = false;
@@ -325,6 +325,8 @@ void StreamImpl::markHeard(std::uint64_t first, std::size_t frames,
         const std::uint64_t into = pcmMarks_.front().at > first ? pcmMarks_.front().at - first : 0;
         const auto offset = std::chrono::microseconds(
             static_cast<std::int64_t>(into * 1000000 / static_cast<std::uint64_t>(kOutputRate)));
+        if (cuts)
+            cuts->push_back({static_cast<std::size_t>(into), pcmMarks_.front().text});
         if (due_.size() < kMaxMarks)
             due_.push_back({now + ahead + offset, std::move(pcmMarks_.front().text)});
         else
@@ -470,9 +472,9 @@ bool Stream::addSync(HSYNC sync, DWORD type, SYNCPROC proc, void* user) {
     return true;
 }
 
-std::size_t Stream::readPcm(std::int16_t* out, std::size_t frames,
-                            std::chrono::microseconds ahead) {
-    return impl_->readPcm(out, frames, ahead);
+std::size_t Stream::readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
+                            std::vector<PcmCut>* cuts) {
+    return impl_->readPcm(out, frames, ahead, cuts);
 }
 
 bool Stream::drained() const {

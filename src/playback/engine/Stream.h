@@ -77,6 +77,13 @@ struct NetConfig {
 
 class StreamImpl;
 
+// A title coming into force inside a block the mixer reads: `frame` frames
+// into it.
+struct PcmCut {
+    std::size_t frame;
+    std::string title;
+};
+
 class Stream {
 public:
     // Opens `url` (following playlists and redirects); blocks until the audio
@@ -106,7 +113,9 @@ public:
     // Mixer side (output thread). Copies up to `frames` decoded frames;
     // returns the number copied. Never blocks. `ahead`: how long until the
     // first of them is heard, which times the titles in them.
-    std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead);
+    // The titles that begin in them go to `cuts` (when given).
+    std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
+                        std::vector<PcmCut>* cuts = nullptr);
     // True once the download and decoding have ended and no audio is left.
     bool drained() const;
     // Whether decoded audio waits to be played.

@@ -131,7 +131,8 @@ public:
     }
 
     // Mixer side: `ahead` is how long until the first frame read is heard.
-    std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead);
+    std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
+                        std::vector<PcmCut>* cuts);
 
     bool drained() const { return decodeEnded_ && (!pcm_ || pcm_->fill() == 0); }
     bool hasPcm() const { return pcm_ && pcm_->fill() > 0; }
@@ -230,7 +231,8 @@ private:
 
     void queueTitle(const std::string& text, std::uint64_t at, bool atByte);
     void decodedFrom(std::uint64_t inputByte);
-    void markHeard(std::uint64_t firstFrame, std::size_t frames, std::chrono::microseconds ahead);
+    void markHeard(std::uint64_t firstFrame, std::size_t frames, std::chrono::microseconds ahead,
+                   std::vector<PcmCut>* cuts);
     void titleLoop();
     void bringIntoForce(const std::string& text);
     void callSyncs(const std::vector<Sync>& syncs);
