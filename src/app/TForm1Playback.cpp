@@ -273,6 +273,11 @@ void TForm1::Edit5Change() {
             song->setText(parts.song);
     }
 
+    // The engine keeps the new song's audio for a recording from its start.
+    engine_.SetConfig(engine::CONFIG_SONG_BUFFER,
+                      ini.ReadString(settings::RecordSection, settings::FromStartKey) ==
+                          settings::TrueText);
+
     // 4. Arm the split of a running recording at the song change (a
     // recording cut at songs by the engine needs no delays).
     if (recording::splitArms(IsRecording, separate) && !recorder().cutsAtSongs()) {

@@ -59,7 +59,8 @@ void TForm1::startRecording(const QString& recordingFolder) {
         };
     }
     const recording::Recorder::StartResult started =
-        recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder, cutAtSongs);
+        recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder, cutAtSongs,
+                         settings::readFlag(settings::RecordSection, settings::FromStartKey));
     if (started.recovered.filed)
         tagFiled(started.recovered.path, started.recoveredTags);
     if (started.started) {

@@ -73,7 +73,8 @@ bool Recorder::temporaryDiskFull() {
 }
 
 Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& station,
-                                      const QString& recordingFolder, TitleOf cutAtSongs) {
+                                      const QString& recordingFolder, TitleOf cutAtSongs,
+                                      bool fromStart) {
     StartResult result;
     QDir().mkpath(defaultRoot());
 
@@ -110,11 +111,10 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
 
     QDir().mkpath(stationFolder(recordingFolder, station));
     titleOf_ = std::move(cutAtSongs);
-    encoder_ = titleOf_ ? engine_.Encode_Start(stream, EncoderPartsCommandLine,
-                                               engine::ENCODE_AUTOFREE | engine::ENCODE_SONGS,
-                                               nullptr, nullptr)
-                        : engine_.Encode_Start(stream, EncoderCommandLine, engine::ENCODE_AUTOFREE,
-                                               nullptr, nullptr);
+    const engine::DWORD flags = engine::ENCODE_AUTOFREE | (titleOf_ ? engine::ENCODE_SONGS : 0) |
+                                (fromStart ? engine::ENCODE_FROMSTART : 0);
+    encoder_ = engine_.Encode_Start(stream, titleOf_ ? EncoderPartsCommandLine : EncoderCommandLine,
+                                    flags, nullptr, nullptr);
     if (encoder_ == 0) {
         result.message = QStringLiteral("Recording could not start: the MP3 encoder \"%1\" is "
                                         "missing or cannot be run.")

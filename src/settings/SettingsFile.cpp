@@ -68,6 +68,7 @@ std::optional<DialogOptions> readDialogOptions() {
     o.interval2 = doc.value(RadioSection, Interval2Key);
     o.recdir = doc.value(RecordSection, RecordFolderKey);
     o.exact = isOn(doc.value(RecordSection, ExactKey));
+    o.fromstart = isOn(doc.value(RecordSection, FromStartKey));
     return o;
 }
 
@@ -83,6 +84,7 @@ bool writeDialogOptions(const DialogOptions& o) {
     ini.WriteString(RadioSection, BalloonKey, flagText(o.balloon));
     ini.WriteString(RecordSection, RecordFolderKey, o.recdir);
     ini.WriteString(RecordSection, ExactKey, flagText(o.exact));
+    ini.WriteString(RecordSection, FromStartKey, flagText(o.fromstart));
     ini.WriteString(RadioSection, ReconnectKey, flagText(o.reconnect));
     return true;
 }

@@ -41,6 +41,8 @@ inline const QString WebsiteKey = QStringLiteral("website"); // the update site
 inline const QString RecordFolderKey = QStringLiteral("recdir");
 // Flag: with separate, a recording is cut where each song begins.
 inline const QString ExactKey = QStringLiteral("exact");
+// Flag: a recording begins with the song being heard from its start.
+inline const QString FromStartKey = QStringLiteral("fromstart");
 
 inline const QString TrueText = QStringLiteral("true");
 inline const QString FalseText = QStringLiteral("false");
@@ -74,6 +76,7 @@ struct DialogOptions {
     bool separate = false;
     bool reconnect = true;       // on unless the file says otherwise
     bool exact = false;          // [record] exact
+    bool fromstart = false;      // [record] fromstart
     QString interval, interval2; // seconds
     QString recdir;              // recording folder; empty: the default one
     friend bool operator==(const DialogOptions&, const DialogOptions&) = default;
@@ -88,7 +91,7 @@ QString delayToSave(const QString& field);
 std::optional<DialogOptions> readDialogOptions();
 
 // Writes autostart, songimage, separate, interval, interval2, balloon,
-// [record] recdir and exact, and then [radio] reconnect, in this order, each delay
+// [record] recdir, exact and fromstart, and then [radio] reconnect, in this order, each delay
 // through delayToSave.
 // Without a settings file nothing is written and false comes back; a write
 // the system refuses throws IniWriteError after the keys already written.

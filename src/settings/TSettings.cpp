@@ -149,13 +149,17 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     CheckBox6->setAccessibleDescription(
         QStringLiteral("Each song in a file of its own, from its first sound to its last; the "
                        "stop and start delays are not used then"));
+    CheckBox7 = checkBox("CheckBox7", QStringLiteral("Record each song from its start"), this);
+    CheckBox7->setAccessibleDescription(
+        QStringLiteral("Pressing rec in the middle of a song records it from its beginning "
+                       "(up to 30 minutes back)"));
     sLabel2 = note(
         "sLabel2",
         QStringLiteral("After how many seconds of the song changes, the recording should stop"),
         this);
     for (QWidget* w : {static_cast<QWidget*>(sLabelFX2), static_cast<QWidget*>(sLabel1),
                        static_cast<QWidget*>(CheckBox3), static_cast<QWidget*>(CheckBox6),
-                       static_cast<QWidget*>(sLabel2)})
+                       static_cast<QWidget*>(CheckBox7), static_cast<QWidget*>(sLabel2)})
         column->addWidget(w);
 
     // A number field with its arrows, named by its label.
@@ -209,8 +213,8 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     column->addWidget(sButton2, 0, Qt::AlignRight);
 
     const QList<QWidget*> order{CheckBox1, CheckBox2, CheckBox4, CheckBox5, CheckBox3,
-                                CheckBox6, edit1,     UpDown1,   Edit2,     UpDown2,
-                                edit3,     sButton1,  sButton2};
+                                CheckBox6, CheckBox7, edit1,     UpDown1,   Edit2,
+                                UpDown2,   edit3,     sButton1,  sButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -241,6 +245,7 @@ void TSettings::FormShow() {
     CheckBox2->setChecked(o->songimage);
     CheckBox3->setChecked(o->separate);
     CheckBox6->setChecked(o->exact);
+    CheckBox7->setChecked(o->fromstart);
     CheckBox4->setChecked(o->balloon);
     CheckBox5->setChecked(o->reconnect);
     edit1->setText(o->interval);
@@ -260,6 +265,7 @@ void TSettings::sButton2Click() {
     o.songimage = CheckBox2->isChecked();
     o.separate = CheckBox3->isChecked();
     o.exact = CheckBox6->isChecked();
+    o.fromstart = CheckBox7->isChecked();
     o.balloon = CheckBox4->isChecked();
     o.reconnect = CheckBox5->isChecked();
     o.interval = edit1->text();

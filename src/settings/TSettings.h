@@ -54,6 +54,7 @@ public:
     QLabel* sLabel1 = nullptr;
     QCheckBox* CheckBox3 = nullptr;
     QCheckBox* CheckBox6 = nullptr; // cut exactly where the song changes
+    QCheckBox* CheckBox7 = nullptr; // record from the start of the song
     QLabel* sLabel2 = nullptr;
     QLabel* sLabel3 = nullptr;
     QLineEdit* edit1 = nullptr; // seconds until the recording stops

@@ -160,7 +160,7 @@ int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>&
         return ERROR_CREATE;
     auto header = wavHeaderUnknownLength();
     feed->queued_ = header.size();
-    feed->queue_.push_back({std::move(header), false, {}});
+    feed->queue_.push_back({std::move(header), false, {}, false});
     feed->writer_ = std::thread([f = feed.get()] { f->writerLoop(); });
     out = std::move(feed);
     return ERROR_OK;
@@ -175,13 +175,23 @@ void EncoderFeed::push(const std::int16_t* frames, std::size_t count) {
     if (bytes == 0)
         return;
     std::unique_lock lock(mutex_);
-    if (closing_ || broken_ || queued_ + bytes > kQueueLimit) {
+    if (closing_ || broken_ || queued_ - backlog_ + bytes > kQueueLimit) {
         dropped_ += bytes;
         return;
     }
     const auto* p = reinterpret_cast<const std::uint8_t*>(frames);
-    queue_.push_back({std::vector<std::uint8_t>(p, p + bytes), false, {}});
+    queue_.push_back({std::vector<std::uint8_t>(p, p + bytes), false, {}, false});
     queued_ += bytes;
+    lock.unlock();
+    changed_.notify_one();
+}
+
+void EncoderFeed::preload(const std::int16_t* frames, std::size_t count) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(frames);
+    std::unique_lock lock(mutex_);
+    queue_.push_back({std::vector<std::uint8_t>(p, p + count * 4), false, {}, true});
+    queued_ += count * 4;
+    backlog_ += count * 4;
     lock.unlock();
     changed_.notify_one();
 }
@@ -228,7 +238,7 @@ bool EncoderFeed::nextPart(const std::string& title) {
     fd_ = nextFd;
     auto header = wavHeaderUnknownLength();
     queued_ += header.size();
-    queue_.push_front({std::move(header), false, {}});
+    queue_.push_front({std::move(header), false, {}, false});
     return true;
 }
 
@@ -254,6 +264,7 @@ void EncoderFeed::writerLoop() {
                 dropped_ += queued_;
                 queue_.clear();
                 queued_ = 0;
+                backlog_ = 0;
                 break;
             }
             continue;
@@ -279,12 +290,15 @@ void EncoderFeed::writerLoop() {
         }
         lock.lock();
         queued_ -= block.size();
+        if (item.backlog)
+            backlog_ -= block.size();
         written_ += done;
         if (failed) {
             broken_ = true;
             dropped_ += queued_;
             queue_.clear();
             queued_ = 0;
+            backlog_ = 0;
             break;
         }
     }

@@ -51,6 +51,9 @@ public:
     // Queues audio for the encoder; drops it (counted) when the queue is full
     // or the program has gone. Never blocks for long.
     void push(const std::int16_t* frames, std::size_t count);
+    // Queues audio that came before what push() brings (the song so far),
+    // beyond the queue's limit. Before the first push().
+    void preload(const std::int16_t* frames, std::size_t count);
     // Split into songs: the audio pushed from now on is the next part,
     // titled `title`. Never blocks; ignored otherwise.
     void cut(const std::string& title);
@@ -75,6 +78,7 @@ private:
         std::vector<std::uint8_t> bytes;
         bool cut = false; // ends the part; `title` names the next one
         std::string title;
+        bool backlog = false; // preloaded
     };
 
     EncoderFeed() = default;
@@ -95,6 +99,7 @@ private:
     std::condition_variable changed_;
     std::deque<Item> queue_;
     std::size_t queued_ = 0;
+    std::size_t backlog_ = 0; // preloaded bytes still queued
     std::uint64_t written_ = 0;
     std::uint64_t dropped_ = 0;
     bool closing_ = false; // no more input will come

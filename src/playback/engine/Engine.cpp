@@ -87,6 +87,9 @@ BOOL Engine::SetConfig(DWORD option, DWORD value) {
     case CONFIG_NET_BUFFER:
         net.bufferMs = static_cast<int>(std::clamp<DWORD>(value, 1000, 60000));
         break;
+    case CONFIG_SONG_BUFFER:
+        impl_->songBuffer_ = value != 0;
+        break;
     default:
         return fail(ERROR_ILLTYPE, 0);
     }

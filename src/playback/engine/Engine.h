@@ -68,6 +68,11 @@ inline constexpr DWORD CONFIG_NET_READTIMEOUT = 37; // silence that ends a strea
 // SetConfigPtr: a PEM file of the only certificate authorities that https
 // servers are checked against; nullptr (the default) for the system's store.
 inline constexpr DWORD CONFIG_NET_CAFILE = 0x10100;
+// 1: every playing stream keeps the audio of the song being heard (since its
+// last title change, else since its first audio), the latest 30 minutes or
+// 64 MB of it at most, for an encoder started with ENCODE_FROMSTART. 0 (the
+// default): nothing is kept.
+inline constexpr DWORD CONFIG_SONG_BUFFER = 0x10200;
 
 // Stream flags.
 inline constexpr DWORD STREAM_STATUS = 0x800000;
@@ -92,6 +97,10 @@ inline constexpr DWORD ENCODE_AUTOFREE = 0x40000;
 // program starts again for the next part, which begins with that frame. The
 // command line's "%n" is the part's number (1, 2, ...).
 inline constexpr DWORD ENCODE_SONGS = 0x1000000;
+// The encoder's input begins with what the stream kept of the song being
+// heard (CONFIG_SONG_BUFFER), then goes on with the audio as it plays; that
+// backlog does not count against the queue's limit.
+inline constexpr DWORD ENCODE_FROMSTART = 0x2000000;
 // Encode_GetCount kinds.
 inline constexpr DWORD ENCODE_COUNT_IN = 0;         // bytes written to the encoder
 inline constexpr DWORD ENCODE_COUNT_QUEUE = 2;      // bytes waiting in the queue

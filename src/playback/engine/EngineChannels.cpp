@@ -144,7 +144,13 @@ DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void*
     feed->handle = impl->newHandle();
     impl->encoders_.emplace(feed->handle, std::make_pair(handle, feed));
     {
+        // Under the mixer's lock: the song so far and then the audio as it
+        // plays, not a frame lost or doubled between them.
         std::lock_guard el(stream->encodersMutex);
+        if (flags & ENCODE_FROMSTART) {
+            for (const auto& block : stream->song)
+                feed->preload(block.data(), block.size() / 2);
+        }
         stream->encoders.push_back(feed);
     }
     return ok(DWORD{feed->handle});

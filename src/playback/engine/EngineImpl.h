@@ -51,6 +51,8 @@ public:
     std::map<DWORD, std::shared_ptr<Stream>> streams_;
     // Encoder handle -> (its stream's handle, the encoder).
     std::map<DWORD, std::pair<DWORD, std::shared_ptr<EncoderFeed>>> encoders_;
+    // CONFIG_SONG_BUFFER: the mixer keeps each stream's song.
+    std::atomic<bool> songBuffer_{false};
     // Stopped encoders whose last song parts are not taken yet (a few).
     std::map<DWORD, std::shared_ptr<EncoderFeed>> endedParts_;
     // Cancel flags of openings in progress, raised by Free().

@@ -85,6 +85,14 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
         }
         e->push(out + from * 2, got - from);
     }
+    // The song heard so far, for a recording that begins with it.
+    if (songBuffer_) {
+        const std::size_t from = cuts_.empty() ? 0 : cuts_.back().frame;
+        s.keepSong(out + from * 2, got - from, !cuts_.empty());
+    } else if (!s.song.empty()) {
+        s.song.clear();
+        s.songFrames = 0;
+    }
     return got;
 }
 

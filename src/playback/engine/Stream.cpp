@@ -472,6 +472,31 @@ bool Stream::addSync(HSYNC sync, DWORD type, SYNCPROC proc, void* user) {
     return true;
 }
 
+void Stream::keepSong(const std::int16_t* pcm, std::size_t frames, bool fresh) {
+    // Blocks of a second, so that dropping the oldest frees memory steadily.
+    constexpr std::size_t kBlockFrames = 44100;
+    if (fresh) {
+        song.clear();
+        songFrames = 0;
+    }
+    while (frames > 0) {
+        if (song.empty() || song.back().size() >= kBlockFrames * 2) {
+            song.emplace_back();
+            song.back().reserve(kBlockFrames * 2);
+        }
+        std::vector<std::int16_t>& block = song.back();
+        const std::size_t take = std::min(frames, kBlockFrames - block.size() / 2);
+        block.insert(block.end(), pcm, pcm + take * 2);
+        pcm += take * 2;
+        frames -= take;
+        songFrames += take;
+    }
+    while (song.size() > 1 && (songFrames * 4 > kSongBytes || songFrames > kSongFrames)) {
+        songFrames -= song.front().size() / 2;
+        song.pop_front();
+    }
+}
+
 std::size_t Stream::readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
                             std::vector<PcmCut>* cuts) {
     return impl_->readPcm(out, frames, ahead, cuts);

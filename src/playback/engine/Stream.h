@@ -45,6 +45,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -128,6 +129,15 @@ public:
     // Encoders fed with this stream's audio (guarded by encodersMutex).
     std::mutex encodersMutex;
     std::vector<std::shared_ptr<EncoderFeed>> encoders;
+
+    // The song being heard, as the mixer took it (CONFIG_SONG_BUFFER; guarded
+    // by encodersMutex): blocks of PCM, the oldest dropped beyond the bounds.
+    static constexpr std::size_t kSongBytes = std::size_t{64} * 1024 * 1024;
+    static constexpr std::size_t kSongFrames = std::size_t{30} * 60 * 44100;
+    std::deque<std::vector<std::int16_t>> song;
+    std::size_t songFrames = 0;
+    // Adds frames to the song (a new song when `fresh`); encodersMutex held.
+    void keepSong(const std::int16_t* pcm, std::size_t frames, bool fresh);
 
 private:
     Stream();
