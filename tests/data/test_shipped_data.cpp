@@ -204,6 +204,9 @@ private slots:
                  QStringLiteral("false"));
         QVERIFY(doc.find(QStringLiteral("record"), QStringLiteral("recdir")).has_value());
         QCOMPARE(doc.value(QStringLiteral("record"), QStringLiteral("recdir")), QString());
+        // New installations cut recordings exactly at song changes.
+        QCOMPARE(doc.value(QStringLiteral("record"), QStringLiteral("exact")),
+                 QStringLiteral("true"));
         // The keys the first shutdown writes must not be preset.
         for (const char* key : {"Volume", "station", "name", "version", "sajtstanice", "skin"})
             QVERIFY2(!doc.find(QStringLiteral("radio"), QString::fromLatin1(key)), key);
