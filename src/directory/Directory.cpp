@@ -224,6 +224,10 @@ Parsed<QVector<DirectoryStation>> parseStations(const QByteArray& reply, int lim
         s.url = read.text("url", true).trimmed();
         s.urlResolved = read.text("url_resolved").trimmed();
         s.homepage = read.text("homepage").trimmed();
+        // A homepage is opened on a click: a web page or nothing.
+        if (!s.homepage.startsWith(u"http://", Qt::CaseInsensitive) &&
+            !s.homepage.startsWith(u"https://", Qt::CaseInsensitive))
+            s.homepage.clear();
         s.favicon = read.text("favicon").trimmed();
         s.tags = splitTags(read.text("tags"));
         s.country = oneLine(read.text("country"));

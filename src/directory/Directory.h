@@ -75,8 +75,9 @@ template <typename T> struct Parsed {
 
 // A search reply: a JSON array of station objects, at most `limit` of them,
 // each with stationuuid, name and url and every other field the right type.
-// Stations are ordered by votes, then clicks, most first (stable), and
-// names and tags come without control characters.
+// Stations are ordered by votes, then clicks, most first (stable), names
+// and tags come without control characters, and a homepage that is no http
+// or https address is left out.
 Parsed<QVector<DirectoryStation>> parseStations(const QByteArray& reply, int limit);
 
 // An entry of the tags, countries or languages list.

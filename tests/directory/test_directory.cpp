@@ -95,7 +95,8 @@ private slots:
                     ",Jazz,smooth\"") +
             "," +
             station(",\"name\":\"Tie more\",\"votes\":5,\"clickcount\":7,\"lastcheckok\":0,"
-                    "\"url_resolved\":\"http://r/s\",\"bitrate\":96,\"geo_lat\":null") +
+                    "\"url_resolved\":\"http://r/s\",\"bitrate\":96,\"geo_lat\":null,"
+                    "\"homepage\":\"file:///etc/passwd\"") +
             "]";
         const auto parsed = parseStations(reply, 50);
         QVERIFY2(parsed.ok(), qPrintable(parsed.error));
@@ -108,6 +109,7 @@ private slots:
         QCOMPARE(parsed.value[2].streamUrl(), QStringLiteral("http://a/s"));
         QVERIFY(!parsed.value[0].lastCheckOk && parsed.value[2].lastCheckOk);
         QCOMPARE(parsed.value[0].bitrate, 96);
+        QCOMPARE(parsed.value[0].homepage, QString());
     }
 
     // The pool's mirrors come from its server list, only the directory's own
