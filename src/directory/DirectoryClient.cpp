@@ -76,6 +76,10 @@ FetchOutcome fetchDirectory(const QString& url, bool httpsOnly, const DirectoryL
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // A transfer given up while a name is still being looked up does not
+    // wait for the lookup to end (offline, that can take many seconds):
+    // closing the window or the player stays quick.
+    curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent.c_str());
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
