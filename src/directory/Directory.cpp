@@ -8,6 +8,7 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -123,12 +124,31 @@ std::optional<QJsonArray> jsonArray(const QByteArray& reply, QString& error) {
     return doc.array();
 }
 
-QStringList splitTags(const QString& text) {
+// One copy of each of the texts that repeat from station to station
+// (countries, languages, codecs, tags): a long list then holds a few
+// thousand strings instead of tens of thousands.
+class TextPool {
+public:
+    QString operator()(const QString& text) {
+        if (text.isEmpty())
+            return text;
+        const auto it = pool_.constFind(text);
+        if (it != pool_.cend())
+            return *it;
+        pool_.insert(text);
+        return text;
+    }
+
+private:
+    QSet<QString> pool_;
+};
+
+QStringList splitTags(const QString& text, TextPool* pool = nullptr) {
     QStringList tags;
     for (const QString& part : text.split(u',')) {
         const QString tag = oneLine(part);
         if (!tag.isEmpty() && !tags.contains(tag, Qt::CaseInsensitive))
-            tags.append(tag);
+            tags.append(pool ? (*pool)(tag) : tag);
         if (tags.size() == MaxTags)
             break;
     }
@@ -211,6 +231,7 @@ Parsed<QVector<DirectoryStation>> parseStations(const QByteArray& reply, int lim
     }
     QVector<DirectoryStation>& stations = result.value;
     stations.reserve(array->size());
+    TextPool pool;
     for (const QJsonValue& item : *array) {
         if (!item.isObject()) {
             result.error = QStringLiteral("a station is not an object");
@@ -229,11 +250,11 @@ Parsed<QVector<DirectoryStation>> parseStations(const QByteArray& reply, int lim
             !s.homepage.startsWith(u"https://", Qt::CaseInsensitive))
             s.homepage.clear();
         s.favicon = read.text("favicon").trimmed();
-        s.tags = splitTags(read.text("tags"));
-        s.country = oneLine(read.text("country"));
-        s.countryCode = oneLine(read.text("countrycode"));
-        s.language = oneLine(read.text("language"));
-        s.codec = oneLine(read.text("codec"));
+        s.tags = splitTags(read.text("tags"), &pool);
+        s.country = pool(oneLine(read.text("country")));
+        s.countryCode = pool(oneLine(read.text("countrycode")));
+        s.language = pool(oneLine(read.text("language")));
+        s.codec = pool(oneLine(read.text("codec")));
         s.bitrate = static_cast<int>(std::min<qint64>(read.number("bitrate"), 100'000));
         s.votes = read.number("votes");
         s.clicks = read.number("clickcount");
