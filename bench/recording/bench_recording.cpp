@@ -1,8 +1,11 @@
 // What recording costs: the player's CPU time while it plays a 128 kbit/s
 // MP3 station (a loopback stream server sending in real time), against the
-// same while it also records it, in one run. The player's own extra time is
-// the feed's overhead (queue, writer thread, pipe); the encoder program's
-// time is counted apart, as the children's time once it has exited.
+// same while it also records it with lame, and while it records the
+// station's own frames, in one run. The player's own extra time is the
+// feed's overhead (queue, writer thread, pipe or file); the encoder
+// program's time is counted apart, as the children's time once it has
+// exited. Then the memory the song kept for a recording from the song's
+// start takes, measured over a phase and carried on to a 10-minute song.
 //
 //   bench_recording [seconds [rounds]]   (default 10 s per phase, 5 rounds)
 //
@@ -26,6 +29,9 @@
 #include <QToolButton>
 
 #include <sys/resource.h>
+
+#include <fstream>
+#include <string>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +61,20 @@ void runFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// The process's resident memory in bytes.
+double residentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kb = 0;
+            status >> kb;
+            return kb * 1024;
+        }
+    }
+    return 0;
 }
 
 bool waitUntil(const std::function<bool()>& done, int ms) {
@@ -102,6 +122,10 @@ int main(int argc, char** argv) {
     write(QStringLiteral("settings/language.dat"), "English\r\n");
     write(QStringLiteral("settings/genre.dat"), "Test\r\n");
     QDir::setCurrent(folder.path());
+    const auto settings = [&](const QByteArray& record) {
+        write(QStringLiteral("settings/settings.dat"), "[record]\r\n" + record);
+    };
+    settings({});
 
     Application::Options options;
     options.output = engine::OutputKind::Null;
@@ -123,12 +147,13 @@ int main(int argc, char** argv) {
 
     // Alternating phases, so that a change in the machine's load touches
     // both sides alike; the medians are reported.
-    std::vector<double> playing, recording, encoder;
+    std::vector<double> playing, recording, encoder, original;
     for (int round = 0; round < rounds; ++round) {
         const double playStart = cpuSeconds(RUSAGE_SELF);
         runFor(seconds * 1000);
         playing.push_back(cpuSeconds(RUSAGE_SELF) - playStart);
 
+        settings("format=lame\r\n");
         const double childrenStart = cpuSeconds(RUSAGE_CHILDREN);
         const double recordStart = cpuSeconds(RUSAGE_SELF);
         form.SpeedButton2->click();
@@ -136,13 +161,32 @@ int main(int argc, char** argv) {
         form.SpeedButton2->click(); // returns once the encoder has exited
         recording.push_back(cpuSeconds(RUSAGE_SELF) - recordStart);
         encoder.push_back(cpuSeconds(RUSAGE_CHILDREN) - childrenStart);
-        std::printf("round %d: playing %.3f s, playing + recording %.3f s, encoder %.3f s\n",
-                    round + 1, playing.back(), recording.back(), encoder.back());
+
+        settings("format=original\r\n");
+        const double originalStart = cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);
+        form.SpeedButton2->click();
+        runFor(seconds * 1000);
+        form.SpeedButton2->click();
+        original.push_back(cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN) - originalStart);
+        settings({});
+        std::printf("round %d: playing %.3f s, + lame %.3f s (encoder %.3f s), + own format "
+                    "%.3f s\n",
+                    round + 1, playing.back(), recording.back(), encoder.back(), original.back());
     }
     const double play = median(playing);
     const double record = median(recording);
     const double encode = median(encoder);
     const double feed = record - play;
+    const double own = median(original) - play;
+    // A song change with the song kept from its start: what it keeps grows
+    // with what plays, until its bound (64 MB).
+    settings("fromstart=true\r\n");
+    server.setTitle("Artist - Next");
+    waitUntil([&] { return form.SongTitle() == QLatin1String("Artist - Next"); }, 20000);
+    const double memoryStart = residentBytes();
+    runFor(seconds * 1000);
+    const double perSecond = std::max(0.0, (residentBytes() - memoryStart) / seconds);
+    const double tenMinutes = std::min(perSecond * 600, 64.0 * 1024 * 1024);
     std::printf("phase length          %d s, %d rounds, medians:\n", seconds, rounds);
     std::printf("playing               %.3f s CPU (%.2f %% of one core)\n", play,
                 100.0 * play / seconds);
@@ -151,9 +195,14 @@ int main(int argc, char** argv) {
                 100.0 * feed / play);
     std::printf("encoder program       %.3f s CPU = %.1f %% of the playing cost\n", encode,
                 100.0 * encode / play);
+    std::printf("station's own format  %.3f s CPU = %.1f %% of the playing cost (all of it)\n", own,
+                100.0 * own / play);
+    std::printf("song kept             %.0f KB/s of resident memory; a 10-minute song: %.1f MB "
+                "(bound 64 MB)\n",
+                perSecond / 1024, tenMinutes / (1024 * 1024));
     const QStringList files =
         QDir(QStringLiteral("Recorded/Bench FM")).entryList(QDir::Files, QDir::Name);
     std::printf("recorded files        %lld in %s\n", static_cast<long long>(files.size()),
                 qPrintable(QDir(folder.path()).filePath("Recorded/Bench FM")));
-    return files.size() == rounds ? 0 : 1;
+    return files.size() == 2 * rounds ? 0 : 1;
 }

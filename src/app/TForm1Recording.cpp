@@ -60,7 +60,9 @@ void TForm1::startRecording(const QString& recordingFolder) {
     }
     const recording::Recorder::StartResult started =
         recorder().start(CurrentStream.load(), Edit3->text(), recordingFolder, cutAtSongs,
-                         settings::readFlag(settings::RecordSection, settings::FromStartKey));
+                         settings::readFlag(settings::RecordSection, settings::FromStartKey),
+                         settings::readText(settings::RecordSection, settings::FormatKey) ==
+                             settings::OriginalFormat);
     if (started.recovered.filed)
         tagFiled(started.recovered.path, started.recoveredTags);
     if (started.started) {

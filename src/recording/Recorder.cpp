@@ -74,7 +74,7 @@ bool Recorder::temporaryDiskFull() {
 
 Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& station,
                                       const QString& recordingFolder, TitleOf cutAtSongs,
-                                      bool fromStart) {
+                                      bool fromStart, bool stationFormat) {
     StartResult result;
     QDir().mkpath(defaultRoot());
 
@@ -113,8 +113,16 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     titleOf_ = std::move(cutAtSongs);
     const engine::DWORD flags = engine::ENCODE_AUTOFREE | (titleOf_ ? engine::ENCODE_SONGS : 0) |
                                 (fromStart ? engine::ENCODE_FROMSTART : 0);
-    encoder_ = engine_.Encode_Start(stream, titleOf_ ? EncoderPartsCommandLine : EncoderCommandLine,
-                                    flags, nullptr, nullptr);
+    encoder_ = 0;
+    engine::StreamInfo info;
+    if (stationFormat && engine_.StreamGetInfo(stream, &info) && info.codec == "MP3" &&
+        info.container.empty())
+        encoder_ = engine_.Encode_StartFile(stream, titleOf_ ? StationPartsFile : TemporaryFileName,
+                                            flags);
+    if (encoder_ == 0)
+        encoder_ =
+            engine_.Encode_Start(stream, titleOf_ ? EncoderPartsCommandLine : EncoderCommandLine,
+                                 flags, nullptr, nullptr);
     if (encoder_ == 0) {
         result.message = QStringLiteral("Recording could not start: the MP3 encoder \"%1\" is "
                                         "missing or cannot be run.")

@@ -62,10 +62,12 @@ public:
     // With `cutAtSongs`, the recording is cut where each song begins (on the
     // audio thread, at its first sample) into a file per song, named after
     // the title `cutAtSongs` gives its metadata.
+    // With `stationFormat`, an MP3 station's own frames are kept as they
+    // are (no decoding, no encoding); other stations are encoded by lame.
     // With `fromStart`, the recording begins with what the engine kept of
     // the song being heard (CONFIG_SONG_BUFFER).
     StartResult start(std::uint32_t stream, const QString& station, const QString& recordingFolder,
-                      TitleOf cutAtSongs = {}, bool fromStart = false);
+                      TitleOf cutAtSongs = {}, bool fromStart = false, bool stationFormat = false);
     // Cut at song changes: files the songs finished so far. Call it often.
     std::vector<FiledPart> fileFinishedSongs(const QString& recordingFolder);
     bool cutsAtSongs() const { return static_cast<bool>(titleOf_); }

@@ -20,6 +20,8 @@ inline constexpr const char* EncoderProgram = "system/lame";
 // The same for a recording cut at songs: a temporary file per song ("%n" is
 // its number).
 inline constexpr const char* EncoderPartsCommandLine = "system/lame - Recorded/Recording-%n.mp3";
+// A recording of an MP3 station's own frames, a file per song ("%n").
+inline constexpr const char* StationPartsFile = "Recorded/Recording-%n.mp3";
 // The default recording folder and the temporary file, relative to the
 // program folder.
 inline constexpr const char* DefaultRootName = "Recorded";

@@ -69,6 +69,7 @@ std::optional<DialogOptions> readDialogOptions() {
     o.recdir = doc.value(RecordSection, RecordFolderKey);
     o.exact = isOn(doc.value(RecordSection, ExactKey));
     o.fromstart = isOn(doc.value(RecordSection, FromStartKey));
+    o.original = doc.value(RecordSection, FormatKey) == OriginalFormat;
     return o;
 }
 
@@ -85,6 +86,7 @@ bool writeDialogOptions(const DialogOptions& o) {
     ini.WriteString(RecordSection, RecordFolderKey, o.recdir);
     ini.WriteString(RecordSection, ExactKey, flagText(o.exact));
     ini.WriteString(RecordSection, FromStartKey, flagText(o.fromstart));
+    ini.WriteString(RecordSection, FormatKey, o.original ? OriginalFormat : LameFormat);
     ini.WriteString(RadioSection, ReconnectKey, flagText(o.reconnect));
     return true;
 }

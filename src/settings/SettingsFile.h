@@ -43,6 +43,11 @@ inline const QString RecordFolderKey = QStringLiteral("recdir");
 inline const QString ExactKey = QStringLiteral("exact");
 // Flag: a recording begins with the song being heard from its start.
 inline const QString FromStartKey = QStringLiteral("fromstart");
+// "original": a recording keeps the station's own audio; anything else:
+// lame encodes it.
+inline const QString FormatKey = QStringLiteral("format");
+inline const QString OriginalFormat = QStringLiteral("original");
+inline const QString LameFormat = QStringLiteral("lame");
 
 inline const QString TrueText = QStringLiteral("true");
 inline const QString FalseText = QStringLiteral("false");
@@ -77,6 +82,7 @@ struct DialogOptions {
     bool reconnect = true;       // on unless the file says otherwise
     bool exact = false;          // [record] exact
     bool fromstart = false;      // [record] fromstart
+    bool original = false;       // [record] format is "original"
     QString interval, interval2; // seconds
     QString recdir;              // recording folder; empty: the default one
     friend bool operator==(const DialogOptions&, const DialogOptions&) = default;
@@ -91,10 +97,9 @@ QString delayToSave(const QString& field);
 std::optional<DialogOptions> readDialogOptions();
 
 // Writes autostart, songimage, separate, interval, interval2, balloon,
-// [record] recdir, exact and fromstart, and then [radio] reconnect, in this order, each delay
-// through delayToSave.
-// Without a settings file nothing is written and false comes back; a write
-// the system refuses throws IniWriteError after the keys already written.
+// [record] recdir, exact, fromstart and format, and then [radio] reconnect, in this order, each
+// delay through delayToSave. Without a settings file nothing is written and false comes back; a
+// write the system refuses throws IniWriteError after the keys already written.
 bool writeDialogOptions(const DialogOptions& options);
 
 } // namespace tolvane::settings

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QShowEvent>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -24,7 +25,7 @@ using namespace ui;
 namespace {
 
 constexpr int ClientWidth = 324;
-constexpr int ClientHeight = 438;
+constexpr int ClientHeight = 510;
 
 QLabel* greyHeading(const char* name, const QString& text, QWidget* parent) {
     QLabel* l = heading(name, text, parent);
@@ -192,6 +193,25 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
               Edit2, UpDown2);
     UpDown2->setObjectName(QStringLiteral("UpDown2"));
 
+    FormatLabel = caption("FormatLabel", QStringLiteral("Save recordings as:"), this);
+    RadioButton1 =
+        named(new QRadioButton(QStringLiteral("MP3, encoded by lame"), this), "RadioButton1");
+    RadioButton2 =
+        named(new QRadioButton(QStringLiteral("The station's own format"), this), "RadioButton2");
+    RadioButton1->setChecked(true);
+    for (QRadioButton* b : {RadioButton1, RadioButton2})
+        b->setAccessibleName(FormatLabel->text() + u' ' + b->text());
+    RadioButton2->setAccessibleDescription(
+        QStringLiteral("An MP3 station's own frames, kept as they are; stations in other "
+                       "formats are encoded by lame"));
+    RadioButton2->setToolTip(RadioButton2->accessibleDescription());
+    column->addWidget(FormatLabel);
+    auto* formatRow = new QHBoxLayout;
+    formatRow->addWidget(RadioButton1);
+    formatRow->addWidget(RadioButton2);
+    formatRow->addStretch();
+    column->addLayout(formatRow);
+
     RecordFolderLabel = caption("RecordFolderLabel", QStringLiteral("Recording folder:"), this);
     edit3 = named(new QLineEdit(this), "edit3");
     edit3->setStyleSheet(QStringLiteral("color: #b8b8b8; background-color: #2b2b2b;"));
@@ -212,9 +232,10 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     sButton2->setAutoDefault(false);
     column->addWidget(sButton2, 0, Qt::AlignRight);
 
-    const QList<QWidget*> order{CheckBox1, CheckBox2, CheckBox4, CheckBox5, CheckBox3,
-                                CheckBox6, CheckBox7, edit1,     UpDown1,   Edit2,
-                                UpDown2,   edit3,     sButton1,  sButton2};
+    const QList<QWidget*> order{CheckBox1,    CheckBox2, CheckBox4, CheckBox5,
+                                CheckBox3,    CheckBox6, CheckBox7, edit1,
+                                UpDown1,      Edit2,     UpDown2,   RadioButton1,
+                                RadioButton2, edit3,     sButton1,  sButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -246,6 +267,7 @@ void TSettings::FormShow() {
     CheckBox3->setChecked(o->separate);
     CheckBox6->setChecked(o->exact);
     CheckBox7->setChecked(o->fromstart);
+    (o->original ? RadioButton2 : RadioButton1)->setChecked(true);
     CheckBox4->setChecked(o->balloon);
     CheckBox5->setChecked(o->reconnect);
     edit1->setText(o->interval);
@@ -266,6 +288,7 @@ void TSettings::sButton2Click() {
     o.separate = CheckBox3->isChecked();
     o.exact = CheckBox6->isChecked();
     o.fromstart = CheckBox7->isChecked();
+    o.original = RadioButton2->isChecked();
     o.balloon = CheckBox4->isChecked();
     o.reconnect = CheckBox5->isChecked();
     o.interval = edit1->text();

@@ -12,6 +12,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
 class QToolButton;
 
 namespace tolvane {
@@ -55,6 +56,10 @@ public:
     QCheckBox* CheckBox3 = nullptr;
     QCheckBox* CheckBox6 = nullptr; // cut exactly where the song changes
     QCheckBox* CheckBox7 = nullptr; // record from the start of the song
+    // Save recordings as: lame's MP3, or the station's own format.
+    QLabel* FormatLabel = nullptr;
+    QRadioButton* RadioButton1 = nullptr;
+    QRadioButton* RadioButton2 = nullptr;
     QLabel* sLabel2 = nullptr;
     QLabel* sLabel3 = nullptr;
     QLineEdit* edit1 = nullptr; // seconds until the recording stops

@@ -142,7 +142,8 @@ void UserJourneyXvfbTest::addFavoriteRemoveAndSettings_asAUserDoes() {
     QCOMPARE(f.folder.read("settings/settings.dat"),
              "[radio]\nautostart=true\nsongimage=true\nseparate=true\ninterval=7\n"
              "interval2=3\nballoon=true\nreconnect=false\n[record]\nrecdir=" +
-                 f.folder.file("Recorded by me").toUtf8() + "\nexact=false\nfromstart=false\n");
+                 f.folder.file("Recorded by me").toUtf8() +
+                 "\nexact=false\nfromstart=false\nformat=lame\n");
     QVERIFY(f.workersDone());
     f.timedQuit();
 }

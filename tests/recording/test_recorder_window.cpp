@@ -399,11 +399,15 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong_data() {
     QTest::addColumn<int>("seconds");           // of each song
     QTest::addColumn<int>("pressMs");           // into the first song
     QTest::addColumn<QList<int>>("wholeSongs"); // whose files must hold them whole
+    QTest::addColumn<bool>("stationBytes");     // the files hold the station's own frames
     const QByteArray exact("[radio]\r\nseparate=true\r\ninterval=1\r\ninterval2=1\r\n"
                            "[record]\r\nexact=true\r\n");
-    QTest::newRow("exact cut, MP3 by lame") << exact << 4 << 0 << QList<int>{1, 2};
-    QTest::newRow("from the song's start, pressed 8 s into it") << exact + "fromstart=true\r\n"
-                                                                << 10 << 8000 << QList<int>{0};
+    QTest::newRow("exact cut, MP3 by lame") << exact << 4 << 0 << QList<int>{1, 2} << false;
+    QTest::newRow("exact cut, the station's own MP3") << exact + "format=original\r\n"
+                                                      << 4 << 0 << QList<int>{1, 2} << true;
+    QTest::newRow("from the song's start, pressed 8 s into it")
+        << exact + "fromstart=true\r\n"
+        << 10 << 8000 << QList<int>{0} << false;
 }
 
 // A station of tone songs, each title at its song's first byte, recorded
@@ -414,6 +418,7 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong() {
     QFETCH(int, seconds);
     QFETCH(int, pressMs);
     QFETCH(QList<int>, wholeSongs);
+    QFETCH(bool, stationBytes);
     f->folder.write("settings/settings.dat", settings);
     SongStation station;
     station.seconds = seconds;
@@ -442,6 +447,18 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong() {
               others / 44100.0);
         QVERIFY(own >= qint64(seconds) * 44100 * 95 / 100);
         QVERIFY(others <= 44100 * 3 / 10);
+        if (stationBytes) {
+            // After the tag, the song's own frames from its first one.
+            QFile recorded(file);
+            QVERIFY(recorded.open(QIODevice::ReadOnly));
+            QByteArray bytes = recorded.readAll();
+            bytes.remove(0, id3v2Tag(bytes).size());
+            QByteArray sent =
+                QByteArray::fromStdString(AudioSamples::readFile(station.songs[i].file));
+            QVERIFY(bytes.size() >= sent.size() * 95 / 100);
+            sent.resize(std::max(sent.size(), bytes.size()), '\0'); // the zeros that pad it
+            QVERIFY(sent.startsWith(bytes));
+        }
     }
 }
 

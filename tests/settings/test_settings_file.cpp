@@ -54,7 +54,7 @@ void SettingsFileTest::writeDialogOptions_writesEightKeysInOrderWithDefaultDelay
     QCOMPARE(QString::fromUtf8(folder.read("settings/settings.dat")),
              QString("[radio]\nVolume=40\nautostart=true\nsongimage=false\nseparate=false\n"
                      "interval=2\ninterval2=17\nballoon=true\nreconnect=false\n[record]\n"
-                     "recdir=  typed folder\nexact=false\nfromstart=false\n"));
+                     "recdir=  typed folder\nexact=false\nfromstart=false\nformat=lame\n"));
     auto back = readDialogOptions();
     QVERIFY(back);
     QCOMPARE(back->interval, QString("2"));

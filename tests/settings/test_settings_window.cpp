@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QToolButton>
 #include <QtTest>
 
@@ -59,10 +60,10 @@ void SettingsWindowTest::showAndSave_roundTripEveryKey() {
 
     // Keyboard order, as the window lists its controls.
     QVERIFY(!w->CheckBox6->isChecked()); // no exact key
-    const QList<QWidget*> order{w->CheckBox1, w->CheckBox2, w->CheckBox4, w->CheckBox5,
-                                w->CheckBox3, w->CheckBox6, w->CheckBox7, w->edit1,
-                                w->UpDown1,   w->Edit2,     w->UpDown2,   w->edit3,
-                                w->sButton1,  w->sButton2};
+    const QList<QWidget*> order{w->CheckBox1,    w->CheckBox2, w->CheckBox4, w->CheckBox5,
+                                w->CheckBox3,    w->CheckBox6, w->CheckBox7, w->edit1,
+                                w->UpDown1,      w->Edit2,     w->UpDown2,   w->RadioButton1,
+                                w->RadioButton2, w->edit3,     w->sButton1,  w->sButton2};
     for (qsizetype i = 1; i < order.size(); ++i)
         QCOMPARE(nextTabStop(order[i - 1]), order[i]);
     for (QWidget* c : order)
@@ -74,14 +75,17 @@ void SettingsWindowTest::showAndSave_roundTripEveryKey() {
     w->CheckBox4->setChecked(false);
     w->CheckBox5->setChecked(false);
     w->CheckBox6->setChecked(true);
+    QVERIFY(w->RadioButton1->isChecked()); // no format key: lame
+    w->RadioButton2->setChecked(true);
     w->edit1->clear(); // an empty field saves "2"
     w->edit3->setText("typed, not checked");
     w->sButton2->click();
     QVERIFY(!w->isVisible());
-    QCOMPARE(f.folder.read("settings/settings.dat"),
-             QByteArray("[radio]\nautostart=false\nsongimage=true\nballoon=false\nseparate=true\n"
-                        "interval=2\ninterval2=junk\nVolume=40\nreconnect=false\n[record]\n"
-                        "recdir=typed, not checked\nexact=true\nfromstart=false\n"));
+    QCOMPARE(
+        f.folder.read("settings/settings.dat"),
+        QByteArray("[radio]\nautostart=false\nsongimage=true\nballoon=false\nseparate=true\n"
+                   "interval=2\ninterval2=junk\nVolume=40\nreconnect=false\n[record]\n"
+                   "recdir=typed, not checked\nexact=true\nfromstart=false\nformat=original\n"));
 
     // The close box hides without writing; a new showing reloads.
     f.form().findChild<QAction*>("Settings2")->trigger(); // "Settings" under "Add"

@@ -132,6 +132,11 @@ bool reaped(pid_t pid, int waitMs) {
     }
 }
 
+// A file of the station's own audio, made anew; -1 when it cannot be.
+int openFile(const std::string& path) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
 // The command line of part `number`: "%n" is its number.
 std::string partCommandLine(const std::string& cmdline, int number) {
     std::string out;
@@ -147,6 +152,52 @@ std::string partCommandLine(const std::string& cmdline, int number) {
 }
 
 } // namespace
+
+int EncoderFeed::startFile(const std::string& path, std::shared_ptr<EncoderFeed>& out,
+                           bool songParts, const std::string& firstTitle) {
+    std::shared_ptr<EncoderFeed> feed(new EncoderFeed());
+    feed->cmdline_ = path;
+    feed->raw_ = true;
+    feed->songParts_ = songParts;
+    feed->partTitle_ = firstTitle;
+    feed->fd_ = openFile(songParts ? partCommandLine(path, 1) : path);
+    if (feed->fd_ < 0)
+        return ERROR_CREATE;
+    feed->writer_ = std::thread([f = feed.get()] { f->writerLoop(); });
+    out = std::move(feed);
+    return ERROR_OK;
+}
+
+void EncoderFeed::pushBytes(const ByteHistory& history, std::uint64_t upTo) {
+    if (upTo <= nextByte)
+        return;
+    const std::size_t size = static_cast<std::size_t>(upTo - nextByte);
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(size);
+    const bool kept = history.copy(nextByte, upTo, bytes);
+    nextByte = upTo;
+    std::unique_lock lock(mutex_);
+    if (!kept || closing_ || broken_ || queued_ - backlog_ + size > kQueueLimit) {
+        dropped_ += size;
+        return;
+    }
+    queue_.push_back({std::move(bytes), false, {}, false});
+    queued_ += size;
+    lock.unlock();
+    changed_.notify_one();
+}
+
+void EncoderFeed::preloadBytes(const ByteHistory& history, std::uint64_t from, std::uint64_t to) {
+    std::vector<std::uint8_t> bytes;
+    if (to <= from || !history.copy(from, to, bytes))
+        return;
+    std::unique_lock lock(mutex_);
+    queued_ += bytes.size();
+    backlog_ += bytes.size();
+    queue_.push_back({std::move(bytes), false, {}, true});
+    lock.unlock();
+    changed_.notify_one();
+}
 
 int EncoderFeed::start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out,
                        bool songParts, const std::string& firstTitle) {
@@ -219,23 +270,30 @@ bool EncoderFeed::nextPart(const std::string& title) {
     const int fd = std::exchange(fd_, -1);
     mutex_.unlock();
     close(fd);
-    if (!reaped(pid, 4000)) {
+    if (pid > 0 && !reaped(pid, 4000)) {
         kill(pid, SIGKILL);
         reaped(pid, 2000);
     }
     mutex_.lock();
     pid_ = -1;
+    partOpen_ = false;
     finished_.push_back({part_, partTitle_});
     ++part_;
     partTitle_ = title;
     if (stopped_)
         return false;
+    if (raw_) {
+        fd_ = openFile(partCommandLine(cmdline_, part_));
+        partOpen_ = fd_ >= 0;
+        return partOpen_;
+    }
     pid_t next = -1;
     int nextFd = -1;
     if (!spawn(partCommandLine(cmdline_, part_), next, nextFd))
         return false;
     pid_ = next;
     fd_ = nextFd;
+    partOpen_ = true;
     auto header = wavHeaderUnknownLength();
     queued_ += header.size();
     queue_.push_front({std::move(header), false, {}, false});
@@ -352,8 +410,9 @@ void EncoderFeed::stop(int drainMs, int exitMs) {
         fd_ = -1;
     }
     std::lock_guard lock(mutex_);
-    if (songParts_ && pid_ > 0)
+    if (songParts_ && partOpen_)
         finished_.push_back({part_, partTitle_});
+    partOpen_ = false;
     pid_ = -1;
     broken_ = true;
 }

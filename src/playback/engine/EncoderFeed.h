@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "ByteHistory.h"
 #include "Engine.h"
 
 namespace tolvane::engine {
@@ -46,6 +47,17 @@ public:
     // `songParts`, the first part is titled `firstTitle`.
     static int start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out,
                      bool songParts = false, const std::string& firstTitle = {});
+    // The station's own audio instead: its bytes, as they are, into the
+    // file `path` ("%n" the part's number when split into songs), made anew.
+    static int startFile(const std::string& path, std::shared_ptr<EncoderFeed>& out, bool songParts,
+                         const std::string& firstTitle);
+    bool raw() const { return raw_; }
+    // A file of the station's own audio: the stream's next byte to write
+    // (output thread, under the stream's encoder lock). pushBytes queues
+    // what `history` holds up to `upTo`; preloadBytes the song so far.
+    std::uint64_t nextByte = 0;
+    void pushBytes(const ByteHistory& history, std::uint64_t upTo);
+    void preloadBytes(const ByteHistory& history, std::uint64_t from, std::uint64_t to);
     ~EncoderFeed();
 
     // Queues audio for the encoder; drops it (counted) when the queue is full
@@ -86,7 +98,8 @@ private:
     // The next part: its program started and the WAV header queued first.
     bool nextPart(const std::string& title);
 
-    std::string cmdline_;
+    std::string cmdline_; // or the file's path
+    bool raw_ = false;
     bool songParts_ = false;
     std::thread writer_;
 
@@ -94,6 +107,7 @@ private:
     pid_t pid_ = -1;           // changed by the writer between parts
     int fd_ = -1;
     int part_ = 1;
+    bool partOpen_ = true; // a part's program or file is open
     std::string partTitle_;
     std::vector<EncoderPart> finished_;
     std::condition_variable changed_;

@@ -284,6 +284,15 @@ public:
     // at most about 3 s of audio wait for it, the rest is dropped and counted
     // (Encode_GetCount). Freeing the stream stops its encoders.
     DWORD Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void* proc, void* user);
+    // Records the stream's own audio as the station sends it, without
+    // decoding: its MP3 frames, from the one being heard (with
+    // ENCODE_FROMSTART, from the song's first one, as far as kept), frame by
+    // frame as they are heard, into `path`, a file made anew (with
+    // ENCODE_SONGS a file per song, "%n" its number, each beginning with the
+    // frame its song begins with). An encoder like Encode_Start's otherwise.
+    // Fails with ERROR_NOTAVAIL for a stream in any other format, and
+    // ERROR_CREATE when the file cannot be made.
+    DWORD Encode_StartFile(DWORD handle, const char* path, DWORD flags);
     // Closes the encoder's input (handle: an encoder, or a stream for all of
     // its encoders) and returns once the program has exited; waits at most
     // 4 s for queued audio to go and 4 s for the exit, then kills it.

@@ -3,12 +3,43 @@
 
 #include "EngineImpl.h"
 
+#include "ByteHistory.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace tolvane::engine {
 namespace {
 
 constexpr DWORD kBadLevel = 0xFFFFFFFFu;
+
+// Gives a started encoder its handle and the stream's audio.
+DWORD addEncoder(EngineImpl& impl, DWORD handle, Stream& stream,
+                 const std::shared_ptr<EncoderFeed>& feed, DWORD flags) {
+    std::unique_lock lock(impl.mutex_);
+    if (impl.streams_.find(handle) == impl.streams_.end()) {
+        lock.unlock();
+        feed->stop(0, 1000);
+        return fail(ERROR_HANDLE, DWORD{0});
+    }
+    feed->handle = impl.newHandle();
+    impl.encoders_.emplace(feed->handle, std::make_pair(handle, feed));
+    // Under the mixer's lock: the song so far and then the audio as it
+    // plays, not a frame lost or doubled between them.
+    std::lock_guard el(stream.encodersMutex);
+    if (feed->raw()) {
+        ByteHistory& history = *stream.history();
+        if (flags & ENCODE_FROMSTART)
+            feed->preloadBytes(history, std::max(stream.songByte, history.begin()),
+                               stream.heardByte);
+        feed->nextByte = stream.heardByte;
+    } else if (flags & ENCODE_FROMSTART) {
+        for (const auto& block : stream.song)
+            feed->preload(block.data(), block.size() / 2);
+    }
+    stream.encoders.push_back(feed);
+    return ok(DWORD{feed->handle});
+}
 
 } // namespace
 
@@ -135,25 +166,25 @@ DWORD Engine::Encode_Start(DWORD handle, const char* cmdline, DWORD flags, void*
                                       songs ? stream->tags(TAG_META).value_or("") : "");
     if (rc != ERROR_OK)
         return fail(rc, DWORD{0});
-    std::unique_lock lock(impl->mutex_);
-    if (impl->streams_.find(handle) == impl->streams_.end()) {
-        lock.unlock();
-        feed->stop(0, 1000);
+    return addEncoder(*impl, handle, *stream, feed, flags);
+}
+
+DWORD Engine::Encode_StartFile(DWORD handle, const char* path, DWORD flags) {
+    const std::shared_ptr<EngineImpl> impl = impl_; // see Engine.h
+    auto stream = impl->findStream(handle);
+    if (!stream)
         return fail(ERROR_HANDLE, DWORD{0});
-    }
-    feed->handle = impl->newHandle();
-    impl->encoders_.emplace(feed->handle, std::make_pair(handle, feed));
-    {
-        // Under the mixer's lock: the song so far and then the audio as it
-        // plays, not a frame lost or doubled between them.
-        std::lock_guard el(stream->encodersMutex);
-        if (flags & ENCODE_FROMSTART) {
-            for (const auto& block : stream->song)
-                feed->preload(block.data(), block.size() / 2);
-        }
-        stream->encoders.push_back(feed);
-    }
-    return ok(DWORD{feed->handle});
+    if (!path || !*path)
+        return fail(ERROR_ILLPARAM, DWORD{0});
+    if (!stream->history())
+        return fail(ERROR_NOTAVAIL, DWORD{0});
+    std::shared_ptr<EncoderFeed> feed;
+    const bool songs = (flags & ENCODE_SONGS) != 0;
+    const int rc = EncoderFeed::startFile(std::string(path, strnlen(path, 4096)), feed, songs,
+                                          songs ? stream->tags(TAG_META).value_or("") : "");
+    if (rc != ERROR_OK)
+        return fail(rc, DWORD{0});
+    return addEncoder(*impl, handle, *stream, feed, flags);
 }
 
 BOOL Engine::Encode_Stop(DWORD handle) {
@@ -224,6 +255,8 @@ BOOL Engine::Encode_SetChannel(DWORD handle, DWORD channel) {
     }
     {
         std::lock_guard el(to->second->encodersMutex);
+        // The station's own bytes go on from what the new stream plays.
+        feed->nextByte = to->second->heardByte;
         to->second->encoders.push_back(feed);
     }
     enc->second.first = channel;

@@ -65,6 +65,7 @@ public:
     std::vector<std::int16_t> scratch_;
     std::vector<std::int32_t> sum_;
     std::vector<PcmCut> cuts_;
+    std::vector<FrameByte> starts_;
 
     DWORD newHandle() { return nextHandle_++; }
 

@@ -3,6 +3,8 @@
 
 #include "EngineImpl.h"
 
+#include "ByteHistory.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -65,7 +67,8 @@ std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& play
 std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
                                std::chrono::microseconds ahead) {
     cuts_.clear();
-    const std::size_t got = s.readPcm(out, frames, ahead, &cuts_);
+    starts_.clear();
+    const std::size_t got = s.readPcm(out, frames, ahead, &cuts_, &starts_);
     if (got == 0) {
         // Nothing decoded (stalled or ended): the channel is silent.
         s.level = 0;
@@ -73,7 +76,34 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
     }
     s.level = peakOf(out, got);
     std::lock_guard lock(s.encodersMutex);
+    ByteHistory* history = s.history();
+    // Where the song heard began: the station's frame at the title's frame.
+    for (const PcmCut& cut : cuts_) {
+        for (const FrameByte& start : starts_) {
+            if (start.frame >= cut.frame) {
+                s.songByte = start.byte;
+                break;
+            }
+        }
+    }
+    if (!starts_.empty())
+        s.heardByte = starts_.back().byte;
+    std::uint64_t keep = songBuffer_ ? s.songByte : s.heardByte;
     for (auto& e : s.encoders) {
+        if (e->raw()) {
+            // The station's own frames, as they are heard; a part ends
+            // before the frame a title begins with.
+            if (history) {
+                std::size_t c = 0;
+                for (const FrameByte& start : starts_) {
+                    e->pushBytes(*history, start.byte);
+                    for (; c < cuts_.size() && cuts_[c].frame <= start.frame; ++c)
+                        e->cut(cuts_[c].title);
+                }
+                keep = std::min(keep, e->nextByte);
+            }
+            continue;
+        }
         // An encoder split into songs ends a part where a title begins.
         std::size_t from = 0;
         if (e->splitsSongs()) {
@@ -93,6 +123,8 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
         s.song.clear();
         s.songFrames = 0;
     }
+    if (history && !starts_.empty())
+        history->dropBefore(keep);
     return got;
 }
 

@@ -234,6 +234,11 @@ void StreamImpl::startAudio() {
     if (hls_)
         codec = hlsCodec(codec);
     const bool icyTitles = metaint > 0;
+    // An MP3 stream's own frames can be recorded as they are: its bytes are
+    // kept from the one heard (or the song's first, for a recording from the
+    // song's start) to the end of the download.
+    if (codec == Codec::Mp3)
+        history_ = std::make_unique<ByteHistory>(Stream::kSongBytes + kMaxBufferBytes);
     auto self = shared_from_this();
     titles_.start([self] { self->titleLoop(); });
     decoder_.start([self, codec, icyTitles] { self->decodeLoop(codec, icyTitles); });
@@ -246,6 +251,8 @@ void StreamImpl::audio(const std::uint8_t* data, std::size_t size) {
     if (stop_)
         return;
     audioBytes_ += size;
+    if (history_)
+        history_->append(data, size);
     if (proc_)
         proc_(data, static_cast<DWORD>(size), user_);
     std::size_t taken = 0;
@@ -289,9 +296,16 @@ void StreamImpl::queueTitle(const std::string& text, std::uint64_t at, bool atBy
 // `inputByte`: ICY titles before that byte belong to the PCM from here.
 void StreamImpl::decodedFrom(std::uint64_t inputByte) {
     std::lock_guard lock(marksMutex_);
+    const std::uint64_t frame = pcm_->totalWritten() / kFrameBytes;
+    if (history_) {
+        // Half a second of PCM holds a few dozen frames; the bound only
+        // matters while nothing plays.
+        if (frameStarts_.size() >= 1024)
+            frameStarts_.pop_front();
+        frameStarts_.push_back({frame, inputByte});
+    }
     if (byteMarks_.empty())
         return;
-    const std::uint64_t frame = pcm_->totalWritten() / kFrameBytes;
     while (!byteMarks_.empty() && byteMarks_.front().at <= inputByte) {
         if (pcmMarks_.size() < kMaxMarks)
             pcmMarks_.push_back({frame, std::move(byteMarks_.front().text)});
@@ -303,7 +317,8 @@ void StreamImpl::decodedFrom(std::uint64_t inputByte) {
 }
 
 std::size_t StreamImpl::readPcm(std::int16_t* out, std::size_t frames,
-                                std::chrono::microseconds ahead, std::vector<PcmCut>* cuts) {
+                                std::chrono::microseconds ahead, std::vector<PcmCut>* cuts,
+                                std::vector<FrameByte>* starts) {
     if (!pcm_)
         return 0;
     const std::uint64_t first = pcm_->totalRead() / kFrameBytes;
@@ -311,6 +326,16 @@ std::size_t StreamImpl::readPcm(std::int16_t* out, std::size_t frames,
         pcm_->read(reinterpret_cast<std::uint8_t*>(out), frames * kFrameBytes, false) / kFrameBytes;
     if (got > 0 && pcmMarksWaiting_)
         markHeard(first, got, ahead, cuts);
+    if (got > 0 && history_) {
+        std::lock_guard lock(marksMutex_);
+        while (!frameStarts_.empty() && frameStarts_.front().frame < first + got) {
+            const std::uint64_t at = frameStarts_.front().frame;
+            if (starts)
+                starts->push_back({static_cast<std::size_t>(at > first ? at - first : 0),
+                                   frameStarts_.front().byte});
+            frameStarts_.pop_front();
+        }
+    }
     return got;
 }
 
@@ -405,7 +430,7 @@ void StreamImpl::decodeLoop(Codec codec, bool icyTitles) {
     reports.byteRate = [this](double bytesPerSecond) { byteRate(bytesPerSecond); };
     if (!icyTitles)
         reports.title = [this](const std::string& title) { streamTitle(title); };
-    else
+    if (icyTitles || history_)
         reports.position = [this](std::uint64_t inputByte) { decodedFrom(inputByte); };
     auto decoder = makeDecoder(
         codec, *ring_,
@@ -498,8 +523,12 @@ void Stream::keepSong(const std::int16_t* pcm, std::size_t frames, bool fresh) {
 }
 
 std::size_t Stream::readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
-                            std::vector<PcmCut>* cuts) {
-    return impl_->readPcm(out, frames, ahead, cuts);
+                            std::vector<PcmCut>* cuts, std::vector<FrameByte>* starts) {
+    return impl_->readPcm(out, frames, ahead, cuts, starts);
+}
+
+ByteHistory* Stream::history() const {
+    return impl_->history();
 }
 
 bool Stream::drained() const {

@@ -85,6 +85,15 @@ struct PcmCut {
     std::string title;
 };
 
+// A compressed frame of the station's own beginning inside a block the
+// mixer reads: `frame` frames into it, at `byte` of the stream's audio.
+struct FrameByte {
+    std::size_t frame;
+    std::uint64_t byte;
+};
+
+class ByteHistory;
+
 class Stream {
 public:
     // Opens `url` (following playlists and redirects); blocks until the audio
@@ -115,8 +124,16 @@ public:
     // returns the number copied. Never blocks. `ahead`: how long until the
     // first of them is heard, which times the titles in them.
     // The titles that begin in them go to `cuts` (when given).
+    // The station's own frames that begin in them go to `starts`.
     std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
-                        std::vector<PcmCut>* cuts = nullptr);
+                        std::vector<PcmCut>* cuts = nullptr,
+                        std::vector<FrameByte>* starts = nullptr);
+    // The station's own bytes (MP3 streams), or nullptr.
+    ByteHistory* history() const;
+    // Mixer side, under encodersMutex: the byte where the frame heard last
+    // began, and the one where the song being heard began.
+    std::uint64_t heardByte = 0;
+    std::uint64_t songByte = 0;
     // True once the download and decoding have ended and no audio is left.
     bool drained() const;
     // Whether decoded audio waits to be played.

@@ -5,6 +5,7 @@
 // playlist follower in PlaylistFollower.cpp. The states are tabled in
 // Stream.h.
 
+#include "ByteHistory.h"
 #include "ByteRing.h"
 #include "Decoder.h"
 #include "Hls.h"
@@ -132,9 +133,12 @@ public:
 
     // Mixer side: `ahead` is how long until the first frame read is heard.
     std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
-                        std::vector<PcmCut>* cuts);
+                        std::vector<PcmCut>* cuts, std::vector<FrameByte>* starts);
 
     bool drained() const { return decodeEnded_ && (!pcm_ || pcm_->fill() == 0); }
+    // The station's own bytes, for a stream whose frames can be kept as
+    // they are (MP3); nullptr otherwise. Set before the opening succeeds.
+    ByteHistory* history() const { return history_.get(); }
     bool hasPcm() const { return pcm_ && pcm_->fill() > 0; }
 
     std::atomic<DWORD> handle{0};
@@ -325,7 +329,14 @@ private:
     std::deque<DueTitle> due_;
     std::string lastQueued_;
     std::atomic<bool> pcmMarksWaiting_{false}; // lets the mixer skip the lock
-    std::uint64_t audioBytes_ = 0;             // transport thread: audio bytes so far
+    // Where each decoded MP3 frame begins: its first PCM frame and its byte.
+    struct Start {
+        std::uint64_t frame;
+        std::uint64_t byte;
+    };
+    std::deque<Start> frameStarts_;
+    std::unique_ptr<ByteHistory> history_;
+    std::uint64_t audioBytes_ = 0; // transport thread: audio bytes so far
 
     // Guarded by openMutex_.
     std::mutex openMutex_;
