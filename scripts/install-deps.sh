@@ -9,7 +9,7 @@ PACKAGES=(
   libgl-dev libxkbcommon-dev
   libcurl4-openssl-dev libssl-dev openssl
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-  libmpg123-dev
+  libmpg123-dev libfaad-dev
   libtag1-dev
   dbus-daemon libglib2.0-bin playerctl
   libpulse-dev

@@ -780,9 +780,24 @@ private slots:
         QCOMPARE(e().StreamCreateURL(nullptr, 0, 0, nullptr, nullptr), 0u);
     }
 
+    // Random bytes, or a frame header followed by random bytes, under
+    // each decoder's content type: never played as noise.
+    void junkAudio_failsWithFileForm_data() {
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<bool>("framesFirst");
+        QTest::newRow("MP3") << QByteArray("audio/mpeg") << false;
+        QTest::newRow("AAC") << QByteArray("audio/aacp") << false;
+        QTest::newRow("AAC, junk after a frame header") << QByteArray("audio/aacp") << true;
+    }
     void junkAudio_failsWithFileForm() {
-        auto route = StreamRoute::audio(mp3_);
+        QFETCH(QByteArray, contentType);
+        QFETCH(bool, framesFirst);
+        const std::string aac = AudioSamples::tone(SampleFormat::Aac);
+        auto route = StreamRoute::audio(contentType.startsWith("audio/aac") ? aac : mp3_);
+        route.contentType = contentType.toStdString();
         route.junkAudio = true;
+        // The first frame's header, then junk where its body would be.
+        route.junkAfter = framesFirst ? 7 : 0;
         server_->setRoute("/junk", route);
         QCOMPARE(open("/junk"), 0u);
         QCOMPARE(e().ErrorGetCode(), ERROR_FILEFORM);

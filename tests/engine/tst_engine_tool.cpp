@@ -84,29 +84,39 @@ private slots:
     }
 
     // A stream that cannot be played ends the tool with the engine's own
-    // error code: an unreachable server is ERROR_NOHTTP (2); an AAC station
+    // error code: an unreachable server is ERROR_NOHTTP (2); an Ogg station
     // on a system without FFmpeg's libraries is ERROR_CODEC (44), not a
-    // format or memory error.
+    // format or memory error. An AAC station with ICY titles needs no FFmpeg.
     void play_unplayableStation_failsWithTheEngineError_data() {
         QTest::addColumn<bool>("serverUp");
         QTest::addColumn<bool>("withoutFfmpeg");
+        QTest::addColumn<SampleFormat>("format");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("unreachable")
-            << false << false << QByteArray("Service Unavailable (error code: 2)");
-        QTest::newRow("aac without decoder")
-            << true << true << QByteArray("Service Unavailable (error code: 44)");
+            << false << false << SampleFormat::Aac << QByteArray("audio/aacp") << 1
+            << QByteArray("Service Unavailable (error code: 2)");
+        QTest::newRow("ogg without decoder")
+            << true << true << SampleFormat::Vorbis << QByteArray("application/ogg") << 1
+            << QByteArray("Service Unavailable (error code: 44)");
+        QTest::newRow("aac plays without FFmpeg")
+            << true << true << SampleFormat::Aac << QByteArray("audio/aacp") << 0 << QByteArray();
     }
 
     void play_unplayableStation_failsWithTheEngineError() {
         QFETCH(bool, serverUp);
         QFETCH(bool, withoutFfmpeg);
+        QFETCH(SampleFormat, format);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, exitCode);
         QFETCH(QByteArray, message);
         StreamServer server;
         QVERIFY(server.start());
-        const std::string aac = AudioSamples::tone(SampleFormat::Aac);
-        QVERIFY(!aac.empty());
-        auto route = StreamRoute::audio(aac, false);
-        route.contentType = "audio/aacp";
+        const std::string audio = AudioSamples::tone(format);
+        QVERIFY(!audio.empty());
+        auto route = StreamRoute::audio(audio, false);
+        route.contentType = contentType.toStdString();
         server.setRoute("/radio", route);
         const QString url = QString::fromStdString(server.url("/radio"));
         if (!serverUp)
@@ -122,10 +132,10 @@ private slots:
                                            QStringLiteral("verify_asan_link_order=0"));
             player.setProcessEnvironment(env);
         }
-        player.start(QStringLiteral(TOLVANE_PLAY_PATH), {"--null", url});
+        player.start(QStringLiteral(TOLVANE_PLAY_PATH), {"--null", "--seconds", "1", url});
         QVERIFY(player.waitForFinished(20000));
         const QByteArray err = player.readAllStandardError();
-        QCOMPARE(player.exitCode(), 1);
+        QCOMPARE(player.exitCode(), exitCode);
         QVERIFY2(err.contains(message), err.constData());
     }
 };

@@ -25,6 +25,10 @@ Codec codecForContentType(std::string_view ct) {
     return Codec::Probe;
 }
 
+bool needsFfmpegFormats(Codec codec, bool icyTitles) {
+    return codec != Codec::Mp3 && !(codec == Codec::Aac && icyTitles);
+}
+
 std::string titleFromTags(std::string_view artist, std::string_view title) {
     if (artist.empty())
         return std::string(title);
@@ -37,6 +41,10 @@ std::unique_ptr<Decoder> makeDecoder(Codec codec, ByteRing& source, PcmSink sink
                                      const std::atomic<bool>& cancel, DecoderReports reports) {
     if (codec == Codec::Mp3)
         return makeMp3Decoder(source, std::move(sink), cancel, std::move(reports));
+    // A stream whose titles come in its own tags (ID3 in HLS segments) goes
+    // to FFmpeg, which reads them; the station's ICY titles need no tags.
+    if (!needsFfmpegFormats(codec, !reports.title))
+        return makeAacDecoder(source, std::move(sink), cancel, std::move(reports));
     return makeFfmpegDecoder(codec, source, std::move(sink), cancel, std::move(reports));
 }
 

@@ -2,7 +2,9 @@
 // Decoders from the download buffer to 44100 Hz stereo 16-bit.
 //
 // MP3 goes through libmpg123 (lean, and joins a stream anywhere); AAC and
-// HE-AAC (ADTS), WMA in ASF, Vorbis, Opus and FLAC in Ogg, plain FLAC,
+// HE-AAC in ADTS frames with the station's ICY titles through libfaad2 (one
+// small library where FFmpeg's decoder loads a hundred); AAC whose titles
+// come in ID3 tags, WMA in ASF, Vorbis, Opus and FLAC in Ogg, plain FLAC,
 // MPEG-TS, fragmented MP4 and anything else through FFmpeg with a custom AVIOContext
 // reading the same buffer. The container is chosen from the Content-Type,
 // because FFmpeg's probing of a stream joined mid-way is slow; only an
@@ -25,6 +27,10 @@ class ByteRing;
 enum class Codec { Mp3, Aac, Asf, Ogg, Flac, Ts, Mp4, Probe };
 
 Codec codecForContentType(std::string_view contentType);
+
+// Whether a stream of `codec` is decoded through FFmpeg's formats (MP3, and
+// AAC with the station's ICY titles, are not).
+bool needsFfmpegFormats(Codec codec, bool icyTitles);
 
 // Receives decoded audio, 44100 Hz stereo 16-bit; returns false to stop.
 using PcmSink = std::function<bool(const std::int16_t* frames, std::size_t count)>;

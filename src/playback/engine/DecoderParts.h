@@ -117,6 +117,9 @@ inline int openFailure(bool cancelled, const Converter& converter) {
 // MP3 through libmpg123.
 std::unique_ptr<Decoder> makeMp3Decoder(ByteRing& source, PcmSink sink,
                                         const std::atomic<bool>& cancel, DecoderReports reports);
+// AAC in ADTS frames through libfaad2.
+std::unique_ptr<Decoder> makeAacDecoder(ByteRing& source, PcmSink sink,
+                                        const std::atomic<bool>& cancel, DecoderReports reports);
 // Everything else through FFmpeg.
 std::unique_ptr<Decoder> makeFfmpegDecoder(Codec codec, ByteRing& source, PcmSink sink,
                                            const std::atomic<bool>& cancel, DecoderReports reports);

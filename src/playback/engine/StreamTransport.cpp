@@ -117,7 +117,8 @@ std::size_t StreamImpl::onHeader(const char* data, std::size_t size) {
                         ? playlistKindFor(effectiveUrl_, head.contentType())
                         : PlaylistKind::None;
     phase_ = playlistKind_ != PlaylistKind::None ? Phase::Playlist : Phase::Sniff;
-    if (phase_ == Phase::Sniff && codecForContentType(head.contentType()) != Codec::Mp3) {
+    if (phase_ == Phase::Sniff && needsFfmpegFormats(codecForContentType(head.contentType()),
+                                                     head.metaint().value_or(0) > 0)) {
         // FFmpeg will be needed: load it while the server gets the body
         // going (Icecast takes a good tenth of a second for that).
         preload_.start([] { ffmpegFormats(); });
