@@ -110,9 +110,8 @@ private:
             ps_ = ps_ || info.ps != 0;
             const int frames = static_cast<int>(info.samples / info.channels);
             opened_ = true;
-            rateBytes_ += length;
-            rateSeconds_ += double(frames) / double(std::max(rate_, 1));
-            reportRate();
+            meter_.add(double(length), double(frames) / double(std::max(rate_, 1)),
+                       reports_.byteRate);
             if (reports_.position)
                 reports_.position(position);
             return converter_.convertS16(static_cast<const std::int16_t*>(pcm), frames, rate_,
@@ -182,20 +181,6 @@ private:
         consumed_ += bytes;
     }
 
-    // The byte rate over what was decoded, told every half second of audio
-    // or so; older audio counts less and less, so it follows a change.
-    void reportRate() {
-        if (!reports_.byteRate || rateSeconds_ < nextRateAt_)
-            return;
-        reports_.byteRate(rateBytes_ / rateSeconds_);
-        nextRateAt_ = rateSeconds_ + 0.5;
-        if (rateSeconds_ > 30) {
-            rateSeconds_ /= 2;
-            rateBytes_ /= 2;
-            nextRateAt_ = rateSeconds_ + 0.5;
-        }
-    }
-
     ByteRing& source_;
     PcmSink sink_;
     const std::atomic<bool>& cancel_;
@@ -206,9 +191,7 @@ private:
     std::uint64_t consumed_ = 0;       // input bytes before buffer_'s first
     std::size_t fed_ = 0;
     std::size_t skipTag_ = 0; // the rest of an ID3 tag still to come
-    double rateBytes_ = 0;
-    double rateSeconds_ = 0;
-    double nextRateAt_ = 0.5;
+    RateMeter meter_;
     int rate_ = 0;
     int channels_ = 0;
     int errors_ = 0;

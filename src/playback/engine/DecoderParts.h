@@ -3,9 +3,11 @@
 // opening failed. Private to the engine's decoders.
 
 #include "Decoder.h"
+
 #include "Engine.h"
 #include "FfmpegApi.h"
 #include "Output.h"
+#include <functional>
 
 #include <memory>
 #include <vector>
@@ -104,6 +106,30 @@ private:
     AVSampleFormat fmt_ = AV_SAMPLE_FMT_NONE;
     AVChannelLayout layout_{};
     std::vector<std::int16_t> out_;
+};
+
+// The byte rate over what was decoded, told through `report` after a fifth
+// of a second of audio, then every half second or so; older audio counts
+// less and less, so it follows a change.
+class RateMeter {
+public:
+    void add(double bytes, double seconds, const std::function<void(double)>& report) {
+        bytes_ += bytes;
+        seconds_ += seconds;
+        if (!report || seconds_ < nextAt_ || seconds_ <= 0)
+            return;
+        report(bytes_ / seconds_);
+        if (seconds_ > 30) {
+            seconds_ /= 2;
+            bytes_ /= 2;
+        }
+        nextAt_ = seconds_ + 0.5;
+    }
+
+private:
+    double bytes_ = 0;
+    double seconds_ = 0;
+    double nextAt_ = 0.2;
 };
 
 // Why an opening that decoded nothing failed: cancelled, no way to convert

@@ -157,8 +157,8 @@ public:
                 packetPos_ = static_cast<std::uint64_t>(packet_->pos);
             const int sent = ff_->avcodec_send_packet(dec_, packet_);
             ff_->av_packet_unref(packet_);
-            if (sent >= 0)
-                rateBytes_ += packetBytes;
+            double rateBytes = sent >= 0 ? packetBytes : 0;
+            double rateSeconds = 0;
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
                 // A damaged packet: skip it, unless nothing decodes any more.
                 if (++errors_ > 1000)
@@ -170,7 +170,7 @@ public:
                 any = true;
                 errors_ = 0;
                 if (frame_->sample_rate > 0) {
-                    rateSeconds_ += double(frame_->nb_samples) / frame_->sample_rate;
+                    rateSeconds += double(frame_->nb_samples) / frame_->sample_rate;
                     decodedRate_ = frame_->sample_rate;
                     decodedChannels_ = frame_->ch_layout.nb_channels;
                 }
@@ -184,10 +184,9 @@ public:
                     return false;
                 produced_ = true;
             }
-            if (any) {
-                reportRate();
+            meter_.add(rateBytes, rateSeconds, reports_.byteRate);
+            if (any)
                 return true;
-            }
         }
     }
 
@@ -309,20 +308,6 @@ private:
         return tag;
     }
 
-    // The byte rate over what was decoded, told every half second of audio
-    // or so; older audio counts less and less, so it follows a change.
-    void reportRate() {
-        if (!reports_.byteRate || rateSeconds_ < nextRateAt_)
-            return;
-        reports_.byteRate(static_cast<double>(rateBytes_) / rateSeconds_);
-        nextRateAt_ = rateSeconds_ + 0.5;
-        if (rateSeconds_ > 30) {
-            rateSeconds_ /= 2;
-            rateBytes_ /= 2;
-            nextRateAt_ = rateSeconds_ + 0.5;
-        }
-    }
-
     static int readPacket(void* opaque, std::uint8_t* buf, int size) {
         auto* self = static_cast<FfmpegDecoder*>(opaque);
         const std::size_t n = self->source_.read(buf, static_cast<std::size_t>(size), true);
@@ -361,10 +346,7 @@ private:
     std::string lastTitle_;
     std::string seenTags_[2][2];  // artist and title as last seen, of the stream and the container
     std::uint64_t packetPos_ = 0; // input byte of the packet sent last
-    std::uint64_t rateBytes_ = 0;
-    double rateSeconds_ = 0;
-    // The first rate is told after a fifth of a second of audio.
-    double nextRateAt_ = 0.2;
+    RateMeter meter_;
 };
 
 } // namespace
