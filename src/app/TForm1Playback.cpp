@@ -165,6 +165,10 @@ void TForm1::RunClick() {
         UseSelectedStation();
         charset = CurrentCharset;
     }
+    // A recording from the song's start keeps the station's audio from its
+    // first sound, until a song change starts the next song.
+    engine_.SetConfig(engine::CONFIG_SONG_BUFFER,
+                      settings::readFlag(settings::RecordSection, settings::FromStartKey));
     playback_->opener->open(Edit1->text(), settings::readReconnect(), charset);
 }
 

@@ -96,6 +96,7 @@ private slots:
     void split_icecastStation_givesOneCleanFilePerSong();
     void songs_eachFileHoldsItsOwnSong_data();
     void songs_eachFileHoldsItsOwnSong();
+    void fromStart_stationWithoutTitles_recordsFromItsFirstAudio();
     void tags_readBackFromEachFiledRecording_data();
     void tags_readBackFromEachFiledRecording();
 
@@ -460,6 +461,22 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong() {
             QVERIFY(sent.startsWith(bytes));
         }
     }
+}
+
+// No song change has been seen: the recording begins with the stream's
+// first audio, also for the first station played after the start.
+void RecorderWindowTest::fromStart_stationWithoutTitles_recordsFromItsFirstAudio() {
+    f->folder.write("settings/settings.dat", "[record]\r\nfromstart=true\r\n");
+    QVERIFY(f->play(QStringLiteral("Jazz FM")));
+    QCOMPARE(f->form().SongTitle(), QString());
+    QTest::qWait(3000);
+    f->press();
+    QTest::qWait(1000);
+    f->press();
+    const QStringList files = f->filed(QStringLiteral("Jazz FM"));
+    QCOMPARE(files.size(), 1);
+    const double duration = mediaDurationSeconds(f->folder.file("Recorded/Jazz FM/" + files[0]));
+    QVERIFY2(duration >= 3.5, qPrintable(QStringLiteral("%1 s in the file").arg(duration)));
 }
 
 void RecorderWindowTest::split_icecastStation_givesOneCleanFilePerSong() {
