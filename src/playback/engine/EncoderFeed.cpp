@@ -309,6 +309,14 @@ void EncoderFeed::writerLoop() {
     pthread_sigmask(SIG_BLOCK, &pipeSet, nullptr);
 
     std::unique_lock lock(mutex_);
+    // The program is gone or will not read: what waits is dropped (held lock).
+    const auto giveUp = [this] {
+        broken_ = true;
+        dropped_ += queued_;
+        queue_.clear();
+        queued_ = 0;
+        backlog_ = 0;
+    };
     for (;;) {
         changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
         if (queue_.empty())
@@ -318,11 +326,7 @@ void EncoderFeed::writerLoop() {
         if (item.cut) {
             // nextPart lets go of the lock while the program finishes.
             if (!nextPart(item.title)) {
-                broken_ = true;
-                dropped_ += queued_;
-                queue_.clear();
-                queued_ = 0;
-                backlog_ = 0;
+                giveUp();
                 break;
             }
             continue;
@@ -352,11 +356,7 @@ void EncoderFeed::writerLoop() {
             backlog_ -= block.size();
         written_ += done;
         if (failed) {
-            broken_ = true;
-            dropped_ += queued_;
-            queue_.clear();
-            queued_ = 0;
-            backlog_ = 0;
+            giveUp();
             break;
         }
     }
