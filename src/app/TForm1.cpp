@@ -6,6 +6,7 @@
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "online/Pictures.h"
 #include "online/TForm10.h"
 #include "online/TForm6.h"
 #include "online/TForm7.h"
@@ -284,7 +285,7 @@ void TForm1::buildMenus() {
     entry(PopupMenu3, "Exit2", QStringLiteral("&Exit"), QString(), [this] { close(); });
 
     // The notification-area icon stays from start to end, shown or hidden.
-    QIcon icon(ProgramPath(QStringLiteral("Images/tolvane-64.png")));
+    QIcon icon(ProgramPicture(QStringLiteral("Images/tolvane-64.png")));
     setWindowIcon(icon);
     CoolTrayIcon1 = new QSystemTrayIcon(icon, this);
     CoolTrayIcon1->setObjectName(QStringLiteral("CoolTrayIcon1"));

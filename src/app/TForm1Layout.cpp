@@ -10,6 +10,7 @@
 #include "common/Errors.h"
 #include "common/Messages.h"
 #include "common/Paths.h"
+#include "online/Pictures.h"
 #include "online/TForm10.h"
 #include "online/TForm6.h"
 #include "online/TForm7.h"
@@ -233,7 +234,7 @@ void TForm1::buildLayout() {
     pictureBox->addWidget(Image1);
     status->addWidget(sPanel2, 0, Qt::AlignVCenter);
     Image2 = label("Image2", QString(), sPanel1);
-    Image2->setPixmap(QPixmap(ProgramPath(QStringLiteral("Images/station.png"))));
+    Image2->setPixmap(ProgramPicture(QStringLiteral("Images/station.png")));
     Image2->hide();
     column->addWidget(sPanel1);
 
@@ -251,11 +252,11 @@ void TForm1::buildLayout() {
     shareText->setWordWrap(true);
     auto* shareRow = new QHBoxLayout;
     Image4 = label("Image4", QString(), share);
-    Image4->setPixmap(QPixmap(ProgramPath(QStringLiteral("Images/share-facebook.png"))));
+    Image4->setPixmap(ProgramPicture(QStringLiteral("Images/share-facebook.png")));
     Image4->setCursor(Qt::PointingHandCursor);
     Image4->setAccessibleName(QStringLiteral("Facebook"));
     Image5 = label("Image5", QString(), share);
-    Image5->setPixmap(QPixmap(ProgramPath(QStringLiteral("Images/share-twitter.png"))));
+    Image5->setPixmap(ProgramPicture(QStringLiteral("Images/share-twitter.png")));
     Image5->setCursor(Qt::PointingHandCursor);
     Image5->setAccessibleName(QStringLiteral("Twitter"));
     sWebLabel1 = label("sWebLabel1", QStringLiteral("Close"), share);

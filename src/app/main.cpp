@@ -5,6 +5,7 @@
 #include "TForm1.h"
 #include "TerminationSignals.h"
 #include "common/LaunchTrace.h"
+#include "online/Pictures.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -14,7 +15,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     tolvane::traceStep("Qt ready");
     QApplication::setApplicationName(QStringLiteral("Tolvane"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral("Images/tolvane-256.png")));
+    QApplication::setWindowIcon(
+        QIcon(tolvane::ProgramPicture(QStringLiteral("Images/tolvane-256.png"))));
 
     tolvane::QtMessageSink messages;
     tolvane::setMessageSink(&messages);

@@ -1,6 +1,7 @@
 #include "Pictures.h"
 
 #include "Fetch.h"
+#include "common/Paths.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -51,6 +52,10 @@ QImage ReadPictureOffThread(const QString& path, const QByteArray& format,
         [&](const std::atomic<bool>&) { image = ReadBoundedPicture(path, format, limits); },
         abandon);
     return finished ? image : QImage();
+}
+
+QPixmap ProgramPicture(const QString& name, const QByteArray& format) {
+    return QPixmap::fromImage(ReadBoundedPicture(ProgramPath(name), format, kProgramPictureLimits));
 }
 
 } // namespace tolvane

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPixmap>
 #include <QSize>
 #include <QString>
 
@@ -30,5 +31,16 @@ QImage ReadBoundedPicture(const QString& path, const QByteArray& format,
 QImage ReadPictureOffThread(const QString& path, const QByteArray& format,
                             const std::function<bool()>& abandon = {},
                             const PictureLimits& limits = PictureLimits{});
+
+// Limits of the program's own pictures (Images/): icons, the default
+// station picture, the update window's loader.
+inline const PictureLimits kProgramPictureLimits{qint64{1024} * 1024, QSize{1024, 1024}};
+
+// A picture of the program folder by its name there (as ProgramPath takes
+// it). An update may replace the folder's pictures, so they are read within
+// kProgramPictureLimits like any picture from outside: a null pixmap when the
+// file is missing, no plain file, too large or broken, and never a wait on a
+// FIFO or a decode of a giant. Window thread.
+QPixmap ProgramPicture(const QString& name, const QByteArray& format = {});
 
 } // namespace tolvane

@@ -6,6 +6,7 @@
 #include "common/Messages.h"
 #include "common/Paths.h"
 #include "online/Fetch.h"
+#include "online/Pictures.h"
 #include "settings/SettingsFile.h"
 
 #include <QApplication>
@@ -315,7 +316,7 @@ void TForm5::FormShow() {
         pump();
         if (loaderPicture && ProgramFileExists(QStringLiteral("images/loader.png")))
             Image1->setPixmap(
-                QPixmap(ProgramPath(QStringLiteral("\\Images\\loader.png")), "PNG")
+                ProgramPicture(QStringLiteral("\\Images\\loader.png"), "PNG")
                     .scaled(Image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
     });
     busy_ = false;

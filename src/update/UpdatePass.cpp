@@ -289,6 +289,14 @@ PassResult runDownloads(const VerifiedManifest& manifest, const QString& program
             progress(static_cast<int>(i + 1));
     }
 
+    // The downloads took a while: a link planted meanwhile at any target
+    // refuses the pass before the first file is put in place, so that a
+    // refused pass leaves every file as it was.
+    for (size_t i = 0; i < manifest.files.size(); ++i) {
+        if (files[i].arrived && checkPath(root, manifest.files[i].parts) != PathState::Ok)
+            return refuse(Refusal::LinkTarget);
+    }
+
     // Everything that arrived is right: put it in place.
     for (size_t i = 0; i < manifest.files.size(); ++i) {
         Staged& s = files[i];

@@ -280,17 +280,23 @@ void OnlineServicesTest::boundedPicture_refusesWhatIsTooLargeOrNoFile_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("decoded");
-    QTest::newRow("4096 x 16") << "png" << QSize(4096, 16) << true;
-    QTest::newRow("16 x 4097") << "png" << QSize(16, 4097) << false; // width: songPicture
-    QTest::newRow("over the byte limit") << "big" << QSize(64, 64) << false;
-    QTest::newRow("a FIFO") << "fifo" << QSize() << false;
-    QTest::newRow("a folder") << "folder" << QSize() << false;
+    QTest::addColumn<bool>("program"); // one of the program folder's pictures
+    QTest::newRow("4096 x 16") << "png" << QSize(4096, 16) << true << false;
+    QTest::newRow("16 x 4097") << "png" << QSize(16, 4097) << false << false; // width: songPicture
+    QTest::newRow("over the byte limit") << "big" << QSize(64, 64) << false << false;
+    QTest::newRow("a FIFO") << "fifo" << QSize() << false << false;
+    QTest::newRow("a folder") << "folder" << QSize() << false << false;
+    // An update may replace Images/: the window's own pictures are bounded too.
+    QTest::newRow("program 1024 x 8") << "png" << QSize(1024, 8) << true << true;
+    QTest::newRow("program 8 x 1025") << "png" << QSize(8, 1025) << false << true;
+    QTest::newRow("program FIFO") << "fifo" << QSize() << false << true;
 }
 
 void OnlineServicesTest::boundedPicture_refusesWhatIsTooLargeOrNoFile() {
     QFETCH(QString, kind);
     QFETCH(QSize, size);
     QFETCH(bool, decoded);
+    QFETCH(bool, program);
     test::TestFolder folder;
     const QString path = folder.file("picture.png");
     PictureLimits limits;
@@ -302,7 +308,15 @@ void OnlineServicesTest::boundedPicture_refusesWhatIsTooLargeOrNoFile() {
         QVERIFY(QImage(size, QImage::Format_RGB32).save(path));
     if (kind == "big")
         limits.maxBytes = QFileInfo(path).size() - 1;
-    const QImage image = ReadPictureOffThread(path, "png", {}, limits);
+    QImage image;
+    if (program) {
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(folder.path());
+        image = ProgramPicture(QStringLiteral("\\Picture.PNG")).toImage();
+        QDir::setCurrent(before);
+    } else {
+        image = ReadPictureOffThread(path, "png", {}, limits);
+    }
     QCOMPARE(image.size(), decoded ? size : QSize(0, 0));
 }
 

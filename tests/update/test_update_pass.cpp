@@ -377,6 +377,9 @@ void UpdatePassTest::refusedPass_changesNothingAndTellsOnce_data() {
     QTest::newRow("a folder on the way that is a link")
         << catalog + "[file0]\nfrom={site}/f/c\nto=Images/x/c.png\n"
         << "link" << int(R::LinkTarget);
+    QTest::newRow("a link planted while the files download")
+        << catalog + "[file0]\nfrom={site}/f/c\nto=Images/x/c.png\n"
+        << "link later" << int(R::LinkTarget);
     QTest::newRow("an http source") << catalog + "[file0]\nfrom={http}/f/a\nto=banners/a.png\n"
                                     << "" << int(R::InsecureSource);
     QTest::newRow("an https redirect to http")
@@ -411,6 +414,13 @@ void UpdatePassTest::refusedPass_changesNothingAndTellsOnce() {
     QVERIFY(QFile::link(outside.filePath("lame"), f.folder.file("banners/lame.png")));
     if (how == "link")
         QVERIFY(QFile::link(outside.path(), f.folder.file("Images")));
+    if (how == "link later") {
+        // Once the catalog has arrived, before the picture does.
+        QObject::connect(f.form->ProgressBar1, &QProgressBar::valueChanged, [&](int done) {
+            if (done == 1)
+                QFile::link(outside.path(), f.folder.file("Images"));
+        });
+    }
     if (how == "serial 5")
         f.folder.write(TForm5::SerialFile, "[update]\nserial=5\n");
 
@@ -425,6 +435,8 @@ void UpdatePassTest::refusedPass_changesNothingAndTellsOnce() {
     QVERIFY(f.runPass());
     QCOMPARE(int(f.form->refusal()), refusal);
     QCOMPARE(f.messages.texts(), QStringList{TForm5::RefusedMessage});
+    if (how == "link later")
+        QVERIFY(QFile::remove(f.folder.file("Images"))); // the link, not what it names
     QCOMPARE(snapshot(f.folder.path()), before);
     QCOMPARE(snapshot(outside.path()), outsideBefore);
     // The pass ends as after a failed download.
