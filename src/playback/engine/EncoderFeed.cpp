@@ -1,6 +1,7 @@
 #include "EncoderFeed.h"
 
 #include "Engine.h"
+#include "PartWriter.h"
 
 #include <cerrno>
 #include <chrono>
@@ -132,11 +133,6 @@ bool reaped(pid_t pid, int waitMs) {
     }
 }
 
-// A file of the station's own audio, made anew; -1 when it cannot be.
-int openFile(const std::string& path) {
-    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-}
-
 // The command line of part `number`: "%n" is its number.
 std::string partCommandLine(const std::string& cmdline, int number) {
     std::string out;
@@ -153,15 +149,18 @@ std::string partCommandLine(const std::string& cmdline, int number) {
 
 } // namespace
 
-int EncoderFeed::startFile(const std::string& path, std::shared_ptr<EncoderFeed>& out,
+int EncoderFeed::startFile(const std::string& path, Codec codec, std::shared_ptr<EncoderFeed>& out,
                            bool songParts, const std::string& firstTitle) {
     std::shared_ptr<EncoderFeed> feed(new EncoderFeed());
     feed->cmdline_ = path;
     feed->raw_ = true;
+    feed->codec_ = codec;
     feed->songParts_ = songParts;
     feed->partTitle_ = firstTitle;
-    feed->fd_ = openFile(songParts ? partCommandLine(path, 1) : path);
-    if (feed->fd_ < 0)
+    feed->file_ = makePartWriter(codec);
+    if (!feed->file_)
+        return ERROR_NOTAVAIL;
+    if (!feed->file_->open(songParts ? partCommandLine(path, 1) : path))
         return ERROR_CREATE;
     feed->writer_ = std::thread([f = feed.get()] { f->writerLoop(); });
     out = std::move(feed);
@@ -266,6 +265,8 @@ std::vector<EncoderPart> EncoderFeed::takeParts() {
 // Writer thread, mutex_ held: the part written so far is finished (its
 // program has ended) and the next one starts.
 bool EncoderFeed::nextPart(const std::string& title) {
+    if (raw_)
+        return nextFile(title);
     const pid_t pid = pid_;
     const int fd = std::exchange(fd_, -1);
     mutex_.unlock();
@@ -282,11 +283,6 @@ bool EncoderFeed::nextPart(const std::string& title) {
     partTitle_ = title;
     if (stopped_)
         return false;
-    if (raw_) {
-        fd_ = openFile(partCommandLine(cmdline_, part_));
-        partOpen_ = fd_ >= 0;
-        return partOpen_;
-    }
     pid_t next = -1;
     int nextFd = -1;
     if (!spawn(partCommandLine(cmdline_, part_), next, nextFd))
@@ -297,6 +293,33 @@ bool EncoderFeed::nextPart(const std::string& title) {
     auto header = wavHeaderUnknownLength();
     queued_ += header.size();
     queue_.push_front({std::move(header), false, {}, false});
+    return true;
+}
+
+// The same for a file of the station's own audio. Finishing one and making
+// the next happen without the lock: the output thread goes on queueing.
+bool EncoderFeed::nextFile(const std::string& title) {
+    std::unique_ptr<PartWriter> finished = std::move(file_);
+    const std::string path = partCommandLine(cmdline_, part_ + 1);
+    const bool stopping = stopped_;
+    mutex_.unlock();
+    const bool closed = finished->close();
+    finished.reset();
+    std::unique_ptr<PartWriter> next;
+    if (closed && !stopping) {
+        next = makePartWriter(codec_);
+        if (!next->open(path))
+            next.reset();
+    }
+    mutex_.lock();
+    partOpen_ = false;
+    finished_.push_back({part_, partTitle_});
+    ++part_;
+    partTitle_ = title;
+    if (!next)
+        return false;
+    file_ = std::move(next);
+    partOpen_ = true;
     return true;
 }
 
@@ -333,10 +356,15 @@ void EncoderFeed::writerLoop() {
         }
         const std::vector<std::uint8_t>& block = item.bytes;
         const int fd = fd_;
+        PartWriter* file = file_.get();
         lock.unlock();
         std::size_t done = 0;
         bool failed = false;
-        while (done < block.size()) {
+        if (file) {
+            failed = !file->write(block.data(), block.size());
+            done = failed ? 0 : block.size();
+        }
+        while (!file && done < block.size()) {
             const ssize_t n = write(fd, block.data() + done, block.size() - done);
             if (n < 0) {
                 if (errno == EINTR)
@@ -384,6 +412,8 @@ void EncoderFeed::stop(int drainMs, int exitMs) {
         // End of input: the program finishes its file and exits.
         if (writer_.joinable())
             writer_.join();
+        if (file_)
+            file_->close();
         if (fd_ >= 0)
             close(fd_);
         fd_ = -1;
@@ -400,6 +430,8 @@ void EncoderFeed::stop(int drainMs, int exitMs) {
         }
         if (writer_.joinable())
             writer_.join();
+        if (file_)
+            file_->close();
         std::lock_guard lock(mutex_);
         if (pid_ > 0 && pid_ != pid) {
             kill(pid_, SIGKILL);

@@ -28,6 +28,7 @@
 
 #include "ByteHistory.h"
 #include "Engine.h"
+#include "PartWriter.h"
 
 namespace tolvane::engine {
 
@@ -47,10 +48,12 @@ public:
     // `songParts`, the first part is titled `firstTitle`.
     static int start(const std::string& cmdline, std::shared_ptr<EncoderFeed>& out,
                      bool songParts = false, const std::string& firstTitle = {});
-    // The station's own audio instead: its bytes, as they are, into the
-    // file `path` ("%n" the part's number when split into songs), made anew.
-    static int startFile(const std::string& path, std::shared_ptr<EncoderFeed>& out, bool songParts,
-                         const std::string& firstTitle);
+    // The station's own audio instead: its bytes, as a stream of `codec`
+    // brings them, into the file `path` ("%n" the part's number when split
+    // into songs), made anew, in that codec's container (PartWriter.h).
+    // ERROR_NOTAVAIL when `codec` is not kept as it is.
+    static int startFile(const std::string& path, Codec codec, std::shared_ptr<EncoderFeed>& out,
+                         bool songParts, const std::string& firstTitle);
     bool raw() const { return raw_; }
     // A file of the station's own audio: the stream's next byte to write
     // (output thread, under the stream's encoder lock). pushBytes queues
@@ -97,9 +100,14 @@ private:
     void writerLoop();
     // The next part: its program started and the WAV header queued first.
     bool nextPart(const std::string& title);
+    bool nextFile(const std::string& title);
 
     std::string cmdline_; // or the file's path
     bool raw_ = false;
+    Codec codec_{};
+    // The part's file of the station's own audio: the writer thread's (and
+    // stop()'s once the writer has ended).
+    std::unique_ptr<PartWriter> file_;
     bool songParts_ = false;
     std::thread writer_;
 

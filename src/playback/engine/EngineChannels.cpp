@@ -180,8 +180,9 @@ DWORD Engine::Encode_StartFile(DWORD handle, const char* path, DWORD flags) {
         return fail(ERROR_NOTAVAIL, DWORD{0});
     std::shared_ptr<EncoderFeed> feed;
     const bool songs = (flags & ENCODE_SONGS) != 0;
-    const int rc = EncoderFeed::startFile(std::string(path, strnlen(path, 4096)), feed, songs,
-                                          songs ? stream->tags(TAG_META).value_or("") : "");
+    const int rc =
+        EncoderFeed::startFile(std::string(path, strnlen(path, 4096)), stream->ownCodec(), feed,
+                               songs, songs ? stream->tags(TAG_META).value_or("") : "");
     if (rc != ERROR_OK)
         return fail(rc, DWORD{0});
     return addEncoder(*impl, handle, *stream, feed, flags);

@@ -9,6 +9,8 @@
 
 #include "StreamImpl.h"
 
+#include "PartWriter.h"
+
 #include "EncoderFeed.h"
 #include "Output.h"
 #include "Text.h"
@@ -234,11 +236,13 @@ void StreamImpl::startAudio() {
     if (hls_)
         codec = hlsCodec(codec);
     const bool icyTitles = metaint > 0;
-    // An MP3 stream's own frames can be recorded as they are: its bytes are
-    // kept from the one heard (or the song's first, for a recording from the
+    // A stream whose own frames can be recorded as they are keeps its bytes
+    // from the one heard (or the song's first, for a recording from the
     // song's start) to the end of the download.
-    if (codec == Codec::Mp3)
+    if (keptAsIs(codec)) {
         history_ = std::make_unique<ByteHistory>(Stream::kSongBytes + kMaxBufferBytes);
+        ownCodec_ = codec;
+    }
     auto self = shared_from_this();
     titles_.start([self] { self->titleLoop(); });
     decoder_.start([self, codec, icyTitles] { self->decodeLoop(codec, icyTitles); });
@@ -529,6 +533,10 @@ std::size_t Stream::readPcm(std::int16_t* out, std::size_t frames, std::chrono::
 
 ByteHistory* Stream::history() const {
     return impl_->history();
+}
+
+Codec Stream::ownCodec() const {
+    return impl_->ownCodec();
 }
 
 bool Stream::drained() const {

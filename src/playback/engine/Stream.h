@@ -93,6 +93,7 @@ struct FrameByte {
 };
 
 class ByteHistory;
+enum class Codec;
 
 class Stream {
 public:
@@ -128,8 +129,10 @@ public:
     std::size_t readPcm(std::int16_t* out, std::size_t frames, std::chrono::microseconds ahead,
                         std::vector<PcmCut>* cuts = nullptr,
                         std::vector<FrameByte>* starts = nullptr);
-    // The station's own bytes (MP3 streams), or nullptr.
+    // The station's own bytes (streams kept as they are, PartWriter.h), or
+    // nullptr; and their codec.
     ByteHistory* history() const;
+    Codec ownCodec() const;
     // Mixer side, under encodersMutex: the byte where the frame heard last
     // began, and the one where the song being heard began.
     std::uint64_t heardByte = 0;

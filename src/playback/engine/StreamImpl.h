@@ -139,6 +139,7 @@ public:
     // The station's own bytes, for a stream whose frames can be kept as
     // they are (MP3); nullptr otherwise. Set before the opening succeeds.
     ByteHistory* history() const { return history_.get(); }
+    Codec ownCodec() const { return ownCodec_; }
     bool hasPcm() const { return pcm_ && pcm_->fill() > 0; }
 
     std::atomic<DWORD> handle{0};
@@ -336,7 +337,8 @@ private:
     };
     std::deque<Start> frameStarts_;
     std::unique_ptr<ByteHistory> history_;
-    std::uint64_t audioBytes_ = 0; // transport thread: audio bytes so far
+    Codec ownCodec_ = Codec::Probe; // the codec history_ holds the frames of
+    std::uint64_t audioBytes_ = 0;  // transport thread: audio bytes so far
 
     // Guarded by openMutex_.
     std::mutex openMutex_;

@@ -1,0 +1,64 @@
+#include "PartWriter.h"
+
+#include "Decoder.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tolvane::engine {
+namespace {
+
+// MP3 frames need no container: the bytes go to the file as they are.
+class PlainPartWriter final : public PartWriter {
+public:
+    ~PlainPartWriter() override { close(); }
+
+    bool open(const std::string& path) override {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        return fd_ >= 0;
+    }
+
+    bool write(const std::uint8_t* data, std::size_t size) override {
+        if (fd_ < 0)
+            return false;
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(fd_, data + done, size - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    bool close() override {
+        if (fd_ < 0)
+            return true;
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace
+
+bool keptAsIs(Codec codec) {
+    return codec == Codec::Mp3;
+}
+
+std::unique_ptr<PartWriter> makePartWriter(Codec codec) {
+    switch (codec) {
+    case Codec::Mp3:
+        return std::make_unique<PlainPartWriter>();
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace tolvane::engine

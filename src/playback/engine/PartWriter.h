@@ -1,0 +1,37 @@
+#pragma once
+// The file of one part of a recording in the station's own format. The
+// encoder feed's writer thread hands it the station's bytes as they are
+// heard, whole frames in the stream's order (the stream's metadata already
+// removed), and closes it when the part ends; each container writes them in
+// its own way. Which streams are kept as they are, and in which container,
+// is chosen here and nowhere else.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tolvane::engine {
+
+enum class Codec;
+
+class PartWriter {
+public:
+    virtual ~PartWriter() = default;
+    // Makes the file `path` anew; false when it cannot be made.
+    virtual bool open(const std::string& path) = 0;
+    // The next bytes of the station's audio; false when they could not be
+    // written (the disk is full), after which nothing more is written.
+    virtual bool write(const std::uint8_t* data, std::size_t size) = 0;
+    // Finishes the file and closes it; false when finishing failed. Safe to
+    // call again, and on a writer that never opened.
+    virtual bool close() = 0;
+};
+
+// Whether a stream of `codec` can be recorded as the station sends it.
+bool keptAsIs(Codec codec);
+// The writer for a part of a stream of `codec`; nullptr when the stream
+// is not kept as it is.
+std::unique_ptr<PartWriter> makePartWriter(Codec codec);
+
+} // namespace tolvane::engine
