@@ -42,11 +42,7 @@ pids+=($!)
 
 start_pulse "$work/pulse"
 
-display=":$((60 + RANDOM % 30))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-export DISPLAY="$display" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0
+start_xvfb 60 30
 
 # A program folder of the build's, with `catalog` as its radiolist.dat
 # ("shipped" keeps the shipped one).

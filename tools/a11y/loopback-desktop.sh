@@ -3,6 +3,8 @@
 #   free_port                 a free TCP port on 127.0.0.1
 #   start_icecast DIR PORT    a private Icecast 2 on 127.0.0.1:PORT, its files in DIR
 #   start_pulse DIR           a private PulseAudio with a null sink; sets PULSE_SERVER
+#   start_xvfb FIRST COUNT    a private Xvfb on a display from :FIRST to :FIRST+COUNT-1;
+#                             sets DISPLAY and turns the accessibility bridge on
 # Each started server's PID is appended to the caller's array `pids`.
 
 free_port() {
@@ -46,4 +48,12 @@ start_pulse() {
         >/dev/null 2>&1 &
     pids+=($!)
     export PULSE_SERVER="unix:$dir/native"
+}
+
+start_xvfb() {
+    local display=":$(($1 + RANDOM % $2))"
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 1
+    export DISPLAY="$display" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0
 }

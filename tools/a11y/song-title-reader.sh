@@ -55,12 +55,8 @@ INI
 printf '[services]\nmain=http://127.0.0.1:9\nradio=http://127.0.0.1:9\nsite=http://127.0.0.1:9\nlyrics=http://127.0.0.1:9\n' \
     > "$work/Tolvane/settings/services.dat"
 
-display=":$((90 + RANDOM % 9))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+start_xvfb 90 9
 
-export DISPLAY="$display" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0
 dbus-run-session -- bash -c '
     port=$4
     title() { curl -s -o /dev/null -u admin:adm \
