@@ -18,6 +18,27 @@ QString nativePath(const QString& path) {
     return QDir::toNativeSeparators(QDir::cleanPath(path));
 }
 
+// The suffix of the file a station's own audio is kept in; empty for a
+// format that is encoded by lame.
+QString ownFormatSuffix(const engine::StreamInfo& info) {
+    if (info.codec == "MP3" && info.container.empty())
+        return QStringLiteral(".mp3");
+    if (info.container == "ADTS")
+        return QStringLiteral(".m4a");
+    return {};
+}
+
+// The file a part of a recording was written to: `temporary`, or while its
+// frames have not gone into it (their container could not be finished, the
+// disk being full), the file they wait in.
+QString writtenFile(const QString& temporary) {
+    if (QFileInfo::exists(temporary) || !temporary.endsWith(QLatin1String(".m4a")))
+        return temporary;
+    QString frames = temporary;
+    frames.replace(frames.size() - 3, 3, QStringLiteral("aac"));
+    return QFileInfo::exists(frames) ? frames : temporary;
+}
+
 // Removes `path` when it is an empty file; true when it did.
 bool removeIfEmpty(const QString& path) {
     const QFileInfo info(path);
@@ -30,14 +51,16 @@ QString Recorder::defaultRoot() {
     return QDir::current().filePath(QString::fromLatin1(DefaultRootName));
 }
 
-QString Recorder::temporaryFile() {
-    return QDir::current().filePath(QString::fromLatin1(TemporaryFileName));
+QString Recorder::temporaryFile(const QString& suffix) {
+    return QDir::current().filePath(QString::fromLatin1(DefaultRootName) +
+                                    QStringLiteral("/Recording") + suffix);
 }
 
-QString Recorder::temporaryPart(int number) {
-    return QDir::current().filePath(QStringLiteral("%1/Recording-%2.mp3")
+QString Recorder::temporaryPart(int number, const QString& suffix) {
+    return QDir::current().filePath(QStringLiteral("%1/Recording-%2%3")
                                         .arg(QString::fromLatin1(DefaultRootName))
-                                        .arg(number));
+                                        .arg(number)
+                                        .arg(suffix));
 }
 
 QString Recorder::recordingRoot(const QString& recordingFolder) {
@@ -83,10 +106,14 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
     // or the disk refused it). It is kept under a name of its own first.
     // An empty one holds nothing to keep (the encoder never wrote a frame).
     // The songs of a recording cut at songs are kept the same way.
-    QStringList leftovers{temporaryFile()};
+    QStringList leftovers;
+    QStringList partNames;
+    for (const char* suffix : RecordingSuffixes) {
+        leftovers << temporaryFile(QStringLiteral(".") + QLatin1String(suffix));
+        partNames << QStringLiteral("Recording-*.") + QLatin1String(suffix);
+    }
     for (const QFileInfo& part :
-         QDir(defaultRoot())
-             .entryInfoList({QStringLiteral("Recording-*.mp3")}, QDir::Files, QDir::Name))
+         QDir(defaultRoot()).entryInfoList(partNames, QDir::Files, QDir::Name))
         leftovers << part.absoluteFilePath();
     for (const QString& leftover : leftovers) {
         removeIfEmpty(leftover);
@@ -115,10 +142,18 @@ Recorder::StartResult Recorder::start(std::uint32_t stream, const QString& stati
                                 (fromStart ? engine::ENCODE_FROMSTART : 0);
     encoder_ = 0;
     engine::StreamInfo info;
-    if (stationFormat && engine_.StreamGetInfo(stream, &info) && info.codec == "MP3" &&
-        info.container.empty())
-        encoder_ = engine_.Encode_StartFile(stream, titleOf_ ? StationPartsFile : TemporaryFileName,
-                                            flags);
+    suffix_ = QStringLiteral(".mp3");
+    const QString own =
+        stationFormat && engine_.StreamGetInfo(stream, &info) ? ownFormatSuffix(info) : QString();
+    if (!own.isEmpty()) {
+        const QByteArray path =
+            (QString::fromLatin1(DefaultRootName) +
+             (titleOf_ ? QStringLiteral("/Recording-%n") : QStringLiteral("/Recording")) + own)
+                .toUtf8();
+        encoder_ = engine_.Encode_StartFile(stream, path.constData(), flags);
+        if (encoder_ != 0)
+            suffix_ = own;
+    }
     if (encoder_ == 0)
         encoder_ =
             engine_.Encode_Start(stream, titleOf_ ? EncoderPartsCommandLine : EncoderCommandLine,
@@ -154,7 +189,7 @@ std::vector<Recorder::FiledPart> Recorder::fileParts(const QString& recordingFol
                                                      const QString& station) {
     std::vector<FiledPart> filed;
     for (const engine::EncoderPart& part : engine_.Encode_TakeParts(encoder_)) {
-        const QString temporary = temporaryPart(part.number);
+        const QString temporary = writtenFile(temporaryPart(part.number, suffix_));
         if (!QFileInfo::exists(temporary) || removeIfEmpty(temporary))
             continue; // the encoder wrote nothing of this song
         const QString title = titleOf_(QByteArray::fromStdString(part.title));
@@ -197,7 +232,8 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
     encoder_ = 0;
     stream_ = 0;
     const QString station = std::exchange(station_, QString());
-    if (!QFileInfo::exists(temporaryFile()) || removeIfEmpty(temporaryFile())) {
+    const QString temporary = writtenFile(temporaryFile(suffix_));
+    if (!QFileInfo::exists(temporary) || removeIfEmpty(temporary)) {
         // Nothing was recorded (an encoder that ended before its first
         // frame leaves an empty file): nothing to file or tag.
         removePendingTags();
@@ -206,7 +242,7 @@ Recorder::StopResult Recorder::stop(const QString& recordingFolder, const QStrin
     result.recorded = true;
 
     const QStringList folders = foldersFor(recordingFolder, station);
-    result.filing = fileRecording(temporaryFile(), title, folders);
+    result.filing = fileRecording(temporary, title, folders);
     // A recording still in the temporary file keeps what it is to be
     // tagged with, for the next start to find.
     if (result.filing.filed)

@@ -63,7 +63,8 @@ public:
     // audio thread, at its first sample) into a file per song, named after
     // the title `cutAtSongs` gives its metadata.
     // With `stationFormat`, an MP3 station's own frames are kept as they
-    // are (no decoding, no encoding); other stations are encoded by lame.
+    // are (no decoding, no encoding), an AAC station's in .m4a files; other
+    // stations are encoded by lame.
     // With `fromStart`, the recording begins with what the engine kept of
     // the song being heard (CONFIG_SONG_BUFFER).
     StartResult start(std::uint32_t stream, const QString& station, const QString& recordingFolder,
@@ -94,9 +95,10 @@ public:
 
     // Paths under the current directory at the moment of the call.
     static QString defaultRoot();
-    static QString temporaryFile();
+    // (`suffix`: the kind of file, ".mp3" by lame.)
+    static QString temporaryFile(const QString& suffix = QStringLiteral(".mp3"));
     // The temporary file of song `number` of a recording cut at songs.
-    static QString temporaryPart(int number);
+    static QString temporaryPart(int number, const QString& suffix = QStringLiteral(".mp3"));
     // The user's recording folder, or the default root when it is empty; a
     // relative folder is taken from the current directory.
     static QString recordingRoot(const QString& recordingFolder);
@@ -112,6 +114,7 @@ private:
     std::uint32_t encoder_ = 0;
     std::uint32_t stream_ = 0;
     QString station_;
+    QString suffix_ = QStringLiteral(".mp3"); // of the running recording's files
 };
 
 } // namespace tolvane::recording

@@ -17,7 +17,6 @@ namespace tolvane::recording {
 
 namespace {
 
-const QString Mp3 = QStringLiteral(".mp3");
 // Bounds the search for a free numbered name (a folder of a million
 // recordings of one title is not a case to serve).
 constexpr int MaxNumber = 1000000;
@@ -121,23 +120,23 @@ QString fittedName(const QString& base, const QString& suffix) {
     return cut + suffix;
 }
 
-QString numberedBaseName(const QString& folder) {
+QString numberedBaseName(const QString& folder, const QString& suffix) {
     const QDir dir(folder);
     for (int n = 0; n < MaxNumber; ++n) {
         QString base = QStringLiteral("Recorded_") + QString::number(n);
-        if (!QFileInfo::exists(dir.filePath(base + Mp3)))
+        if (!QFileInfo::exists(dir.filePath(base + suffix)))
             return base;
     }
     return QStringLiteral("Recorded_") + QString::number(MaxNumber);
 }
 
-QString freeTargetPath(const QString& folder, const QString& base) {
+QString freeTargetPath(const QString& folder, const QString& base, const QString& suffix) {
     const QDir dir(folder);
-    QString path = dir.filePath(fittedName(base, Mp3));
+    QString path = dir.filePath(fittedName(base, suffix));
     for (int n = 2; QFileInfo(path).exists() || QFileInfo(path).isSymLink(); ++n) {
         if (n > MaxNumber)
             break;
-        path = dir.filePath(fittedName(base, QStringLiteral(" (%1)").arg(n) + Mp3));
+        path = dir.filePath(fittedName(base, QStringLiteral(" (%1)").arg(n) + suffix));
     }
     return path;
 }
@@ -173,14 +172,16 @@ Filing fileRecording(const QString& temporary, const QString& base, const QStrin
     Filing filing;
     filing.path = temporary;
     const QString safeBase = safeFileName(base);
+    // The recording keeps the kind of file it is.
+    const QString suffix = QStringLiteral(".") + QFileInfo(temporary).suffix();
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const QString& folder = folders[i];
         if (!QDir().mkpath(folder))
             continue;
         // A name taken between the look and the move is looked for again.
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const QString name = safeBase.isEmpty() ? numberedBaseName(folder) : safeBase;
-            const QString target = freeTargetPath(folder, name);
+            const QString name = safeBase.isEmpty() ? numberedBaseName(folder, suffix) : safeBase;
+            const QString target = freeTargetPath(folder, name, suffix);
             const MoveResult moved = moveWithoutReplacing(temporary, target);
             if (moved == MoveResult::Moved) {
                 filing.filed = true;

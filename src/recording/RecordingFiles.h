@@ -20,8 +20,11 @@ inline constexpr const char* EncoderProgram = "system/lame";
 // The same for a recording cut at songs: a temporary file per song ("%n" is
 // its number).
 inline constexpr const char* EncoderPartsCommandLine = "system/lame - Recorded/Recording-%n.mp3";
-// A recording of an MP3 station's own frames, a file per song ("%n").
-inline constexpr const char* StationPartsFile = "Recorded/Recording-%n.mp3";
+// A recording of a station's own audio is "Recorded/Recording" and a file
+// per song "Recorded/Recording-%n", each with the suffix of its format:
+// ".mp3" for MP3 frames, ".m4a" for AAC (and ".aac" for the AAC frames of a
+// song while it is recorded, before they go into their .m4a file).
+inline constexpr const char* RecordingSuffixes[] = {"mp3", "m4a", "aac"};
 // The default recording folder and the temporary file, relative to the
 // program folder.
 inline constexpr const char* DefaultRootName = "Recorded";
@@ -40,12 +43,14 @@ QString safeFileName(const QString& text);
 QString fittedName(const QString& base, const QString& suffix);
 
 // "Recorded_" with the smallest n from 0 for which `folder` holds no
-// "Recorded_n.mp3".
-QString numberedBaseName(const QString& folder);
+// "Recorded_n" + `suffix`.
+QString numberedBaseName(const QString& folder, const QString& suffix = QStringLiteral(".mp3"));
 
 // The path a new recording named `base` takes in `folder` without replacing
-// a file: "base.mp3", else "base (2).mp3", "base (3).mp3", ...
-QString freeTargetPath(const QString& folder, const QString& base);
+// a file: "base.mp3", else "base (2).mp3", "base (3).mp3", ... (or with
+// another `suffix`).
+QString freeTargetPath(const QString& folder, const QString& base,
+                       const QString& suffix = QStringLiteral(".mp3"));
 
 enum class MoveResult {
     Moved,        // `to` holds the file, `from` is gone
@@ -65,9 +70,9 @@ struct Filing {
 };
 
 // Files the temporary recording `temporary` under `base` (a title, made a
-// safe name; empty for a numbered name) into the first of `folders` that
-// takes it, creating each folder with its parents. When none does, the
-// recording stays where it is.
+// safe name; empty for a numbered name) with its own suffix into the first
+// of `folders` that takes it, creating each folder with its parents. When
+// none does, the recording stays where it is.
 Filing fileRecording(const QString& temporary, const QString& base, const QStringList& folders);
 
 } // namespace tolvane::recording

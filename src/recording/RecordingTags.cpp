@@ -13,6 +13,9 @@
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/urllinkframe.h>
 
@@ -111,6 +114,39 @@ bool writeTaggedCopy(int in, qint64 start, qint64 audioBytes, const QByteArray& 
     return ok;
 }
 
+// Gives the .m4a file `path` the tags as MP4 atoms (TagLib rewrites the
+// file), flushed to disk. The station's website has no atom of its own and
+// is left out. False on any error.
+bool writeMp4Tags(const QString& path, const RecordingTags& tags) {
+    bool saved = false;
+    {
+        TagLib::MP4::File file(path8(path).constData(), false);
+        TagLib::MP4::Tag* tag = file.isValid() ? file.tag() : nullptr;
+        if (!tag)
+            return false;
+        tag->setArtist(utf8(tags.artist));
+        tag->setTitle(utf8(tags.title));
+        tag->setAlbum(utf8(tags.album));
+        if (tags.recorded.isValid())
+            tag->setItem("\251day", TagLib::StringList(utf8(tags.recorded.toString(
+                                        QStringLiteral("yyyy-MM-ddTHH:mm:ss")))));
+        if (!tags.picture.isEmpty()) {
+            TagLib::MP4::CoverArtList covers;
+            covers.append(TagLib::MP4::CoverArt(
+                TagLib::MP4::CoverArt::JPEG,
+                TagLib::ByteVector(tags.picture.constData(),
+                                   static_cast<unsigned>(tags.picture.size()))));
+            tag->setItem("covr", covers);
+        }
+        saved = file.save();
+    }
+    const int fd = ::open(path8(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return saved && synced;
+}
+
 } // namespace
 
 std::pair<QString, QString> tagArtistTitle(const QString& songTitle) {
@@ -165,7 +201,9 @@ QString taggingCopyPath(const QString& path) {
 }
 
 TagResult tagRecording(const QString& path, const RecordingTags& tags) {
-    const QByteArray tag = renderId3v2(tags);
+    // An .m4a file takes its tags inside: its copy is tagged by TagLib.
+    const bool mp4 = path.endsWith(QLatin1String(".m4a"), Qt::CaseInsensitive);
+    const QByteArray tag = mp4 ? QByteArray() : renderId3v2(tags);
     const QString copy = taggingCopyPath(path);
     // A copy left by a tagging that was cut short (the player was killed).
     ::unlink(path8(copy).constData());
@@ -178,9 +216,10 @@ TagResult tagRecording(const QString& path, const RecordingTags& tags) {
         ::close(in);
         return TagResult::Failed;
     }
-    const qint64 start = audioStart(in, before.st_size);
+    const qint64 start = mp4 ? 0 : audioStart(in, before.st_size);
     const bool written =
-        writeTaggedCopy(in, start, before.st_size - start, tag, copy, before.st_mode);
+        writeTaggedCopy(in, start, before.st_size - start, tag, copy, before.st_mode) &&
+        (!mp4 || writeMp4Tags(copy, tags));
     struct stat after {};
     const bool unchanged = ::fstat(in, &after) == 0 && sameFile(before, after);
     ::close(in);

@@ -49,7 +49,8 @@ enum class TagResult {
 // (".<name>.tagging") gets the tag followed by the file's audio (an ID3v2
 // tag the file began with is dropped), is flushed to disk, and replaces the
 // file with one rename. On any failure the copy goes and the file stays as
-// it was.
+// it was. An .m4a file's copy gets the same tags as MP4 atoms (artist,
+// title, album, date and cover; no website).
 TagResult tagRecording(const QString& path, const RecordingTags& tags);
 
 // The hidden copy tagRecording writes for `path`.

@@ -202,8 +202,8 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
     for (QRadioButton* b : {RadioButton1, RadioButton2})
         b->setAccessibleName(FormatLabel->text() + u' ' + b->text());
     RadioButton2->setAccessibleDescription(
-        QStringLiteral("An MP3 station's own frames, kept as they are; stations in other "
-                       "formats are encoded by lame"));
+        QStringLiteral("A station's own audio, kept as it is: MP3 in .mp3 files, AAC in .m4a "
+                       "files; stations in other formats (WMA and others) are encoded by lame"));
     RadioButton2->setToolTip(RadioButton2->accessibleDescription());
     column->addWidget(FormatLabel);
     auto* formatRow = new QHBoxLayout;

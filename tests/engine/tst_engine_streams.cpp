@@ -5,6 +5,7 @@
 
 #include "AudioSamples.h"
 #include "EngineTestUtil.h"
+#include "Mp3Check.h"
 #include "PulseServer.h"
 #include "StreamServer.h"
 #include "TestSupport.h"
@@ -585,6 +586,11 @@ private slots:
             QCOMPARE(title(), std::string("HLS Artist - Part One"));
         QVERIFY(e().ChannelSetSync(h, SYNC_META, 0, &CallbackLog::sync, &log));
         QVERIFY(e().ChannelPlay(h, 0));
+        // ADTS recorded as it is into .m4a files, one per song (the second
+        // begins with segment 2's title).
+        const std::string parts = folder_->file("hls-%n.m4a").toStdString();
+        const DWORD rec = adts ? e().Encode_StartFile(h, parts.c_str(), ENCODE_SONGS) : 0;
+        QCOMPARE(rec != 0, adts);
         // The live playlist moves on by a segment, then ends.
         QVERIFY(pollUntil([&] { return server_->requests("/live/s2" + ext) == 1; }, 6000));
         server_->setRoute("/live/index.m3u8", media(1, true));
@@ -597,6 +603,19 @@ private slots:
         if (adts) {
             QCOMPARE(title(), std::string("HLS Artist - Part Three"));
             QCOMPARE(log.syncCalls.load(), 1);
+            QVERIFY(e().Encode_Stop(rec));
+            QByteArray song[2];
+            for (int i = 0; i < 4; ++i)
+                song[i / 2] +=
+                    adtsPayloads(QByteArray::fromStdString(AudioSamples::readFile(files[i])));
+            for (int n = 0; n < 2; ++n) {
+                const QString file = folder_->file(QString("hls-%1.m4a").arg(n + 1));
+                QCOMPARE(decodeErrors(file), QString());
+                // The station's frames: the first song's from the one heard
+                // first, the second song's all, from its first one.
+                const QByteArray kept = mediaPackets(file);
+                QVERIFY(n == 0 ? kept.size() > 1000 && song[0].endsWith(kept) : kept == song[1]);
+            }
         }
         // The four segments one after another, no gap between them.
         const QByteArray pcm = capture.pcm();

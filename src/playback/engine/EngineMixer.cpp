@@ -59,6 +59,14 @@ std::size_t EngineImpl::render(std::int16_t* out, std::size_t frames, bool& play
         if (!s->drained())
             return false;
         s->playing = false;
+        // The stream's last frames have no next frame whose start would
+        // hand them over to the files of its own audio.
+        if (ByteHistory* history = s->history()) {
+            std::lock_guard encodersLock(s->encodersMutex);
+            for (auto& e : s->encoders)
+                if (e->raw())
+                    e->pushBytes(*history, history->end());
+        }
         return true;
     });
     return filled;

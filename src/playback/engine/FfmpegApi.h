@@ -26,6 +26,7 @@ namespace tolvane::engine {
     X(av_freep)                                                                                    \
     X(av_log_set_level)                                                                            \
     X(av_malloc)                                                                                   \
+    X(av_mallocz)                                                                                  \
     X(av_strdup)                                                                                   \
     X(swr_alloc_set_opts2)                                                                         \
     X(swr_convert)                                                                                 \
@@ -36,6 +37,8 @@ namespace tolvane::engine {
 #define TOLVANE_FFMPEG_FORMAT_FUNCTIONS(X)                                                         \
     X(av_find_best_stream)                                                                         \
     X(av_find_input_format)                                                                        \
+    X(av_write_frame)                                                                              \
+    X(av_write_trailer)                                                                            \
     X(av_packet_alloc)                                                                             \
     X(av_packet_free)                                                                              \
     X(av_packet_unref)                                                                             \
@@ -48,9 +51,13 @@ namespace tolvane::engine {
     X(avcodec_receive_frame)                                                                       \
     X(avcodec_send_packet)                                                                         \
     X(avformat_alloc_context)                                                                      \
+    X(avformat_alloc_output_context2)                                                              \
     X(avformat_close_input)                                                                        \
     X(avformat_find_stream_info)                                                                   \
+    X(avformat_free_context)                                                                       \
+    X(avformat_new_stream)                                                                         \
     X(avformat_open_input)                                                                         \
+    X(avformat_write_header)                                                                       \
     X(avio_alloc_context)                                                                          \
     X(avio_context_free)
 
@@ -67,7 +74,7 @@ struct FfmpegApi {
 
 // The resampler's part (libavutil, libswresample); nullptr when missing.
 const FfmpegApi* ffmpegResampler();
-// Everything (demuxers and decoders too); nullptr when missing.
+// Everything (demuxers, decoders and muxers too); nullptr when missing.
 const FfmpegApi* ffmpegFormats();
 
 } // namespace tolvane::engine

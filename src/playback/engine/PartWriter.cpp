@@ -20,18 +20,7 @@ public:
     }
 
     bool write(const std::uint8_t* data, std::size_t size) override {
-        if (fd_ < 0)
-            return false;
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(fd_, data + done, size - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return fd_ >= 0 && writeAll(fd_, data, size);
     }
 
     bool close() override {
@@ -48,14 +37,29 @@ private:
 
 } // namespace
 
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool keptAsIs(Codec codec) {
-    return codec == Codec::Mp3;
+    return codec == Codec::Mp3 || codec == Codec::Aac;
 }
 
 std::unique_ptr<PartWriter> makePartWriter(Codec codec) {
     switch (codec) {
     case Codec::Mp3:
         return std::make_unique<PlainPartWriter>();
+    case Codec::Aac:
+        return makeMp4PartWriter();
     default:
         return nullptr;
     }

@@ -28,6 +28,13 @@ public:
     virtual bool close() = 0;
 };
 
+// Writes all of `data` to `fd` (retrying interrupted writes); false when
+// some of it could not be written.
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size);
+
+// AAC in ADTS frames, remuxed into an MP4 (.m4a) file (Mp4PartWriter.cpp).
+std::unique_ptr<PartWriter> makeMp4PartWriter();
+
 // Whether a stream of `codec` can be recorded as the station sends it.
 bool keptAsIs(Codec codec);
 // The writer for a part of a stream of `codec`; nullptr when the stream
