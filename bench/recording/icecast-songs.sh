@@ -69,6 +69,9 @@ INI
 printf '[services]\nmain=http://127.0.0.1:9\nradio=http://127.0.0.1:9\nsite=http://127.0.0.1:9\nlyrics=http://127.0.0.1:9\n' \
     > "$work/Tolvane/settings/services.dat"
 
+/usr/bin/python3 "$tool" placement "$port" "$mount" "$((songs * seconds))" > "$work/placement.txt" &
+placement_pid=$!
+
 export work tool songs seconds root
 watch_seconds=$((songs * seconds + 10))
 dbus-run-session -- bash -euo pipefail -c '
@@ -94,3 +97,5 @@ dbus-run-session -- bash -euo pipefail -c '
 wait "$source_pid" 2>/dev/null || true
 echo "== $codec from Icecast, recorded as $format, $songs songs of $seconds s"
 /usr/bin/python3 "$tool" analyse "$work/rec" "$songs" "$seconds" "$work/events.json"
+wait "$placement_pid" || true
+cat "$work/placement.txt"

@@ -8,6 +8,12 @@ recorded file and says how many seconds of which song it holds.
     icecast_songs.py source PORT MOUNT CODEC SONGS SECONDS WORKDIR
     icecast_songs.py watch SECONDS OUT.json
     icecast_songs.py analyse RECORDINGS_DIR SONGS SECONDS EVENTS.json
+    icecast_songs.py placement PORT MOUNT SECONDS
+
+placement listens as a second listener and says where the server put each
+title in its stream against where that song's tone begins in the same
+bytes: Icecast sends a title at the first metadata point after the change,
+so what any listener shows lags its song by up to one metadata interval.
 
 Song k (1-based) is a sine of tone(k) Hz titled "Artist k - Song k"."""
 import base64
@@ -164,6 +170,52 @@ def watch(seconds, out):
         json.dump(events, open(out, "w"), indent=1)
 
 
+# --- where the server puts the titles --------------------------------------
+
+def placement(port, mount, seconds):
+    import re
+    sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+    sock.sendall(f"GET {mount} HTTP/1.0\r\nIcy-MetaData: 1\r\n\r\n".encode())
+    data = b""
+    while b"\r\n\r\n" not in data and len(data) < 65536:
+        data += sock.recv(4096)
+    head, body = data.split(b"\r\n\r\n", 1)
+    metaint = int(re.search(rb"icy-metaint:\s*(\d+)", head, re.I).group(1))
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        chunk = sock.recv(65536)
+        if not chunk:
+            break
+        body += chunk
+    audio, titles, i = bytearray(), [], 0
+    while i + metaint < len(body):
+        audio += body[i : i + metaint]
+        length = body[i + metaint] * 16
+        i += metaint + 1
+        if length:
+            text = body[i : i + length].rstrip(b"\0").decode(errors="replace")
+            titles.append((len(audio), text))
+        i += length
+    pcm = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", "-", "-f", "s16le", "-ac",
+                          "1", "-ar", str(RATE), "-"], input=bytes(audio),
+                         capture_output=True).stdout
+    starts, current, held = {}, 0, 0
+    for n, w in enumerate(mono_windows(pcm)):
+        k = song_of(freq_of(w))
+        held = held + 1 if k == current else 1
+        current = k
+        if held == 5 and k and k not in starts:
+            starts[k] = (n - 4) * WINDOW / RATE
+    per_second = len(audio) / max(len(pcm) / 2 / RATE, 1e-9)
+    print(f"where the server put the titles (metadata every {metaint} bytes, "
+          f"{metaint / per_second:.2f} s):")
+    for offset, text in titles:
+        k = next((k for k in starts if title(k) in text), 0)
+        if k and starts[k] > 0.5:
+            print(f"  song {k}: title {1000 * (offset / per_second - starts[k]):+6.0f} ms after "
+                  f"its first sound in the same stream")
+
+
 # --- the analyser ---------------------------------------------------------
 
 def analyse(folder, songs, seconds, events_file):
@@ -207,6 +259,8 @@ if __name__ == "__main__":
                sys.argv[7])
     elif what == "watch":
         watch(float(sys.argv[2]), sys.argv[3])
+    elif what == "placement":
+        placement(int(sys.argv[2]), sys.argv[3], float(sys.argv[4]))
     elif what == "analyse":
         analyse(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), sys.argv[5])
     else:
