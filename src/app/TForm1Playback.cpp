@@ -169,7 +169,12 @@ void TForm1::RunClick() {
     // first sound, until a song change starts the next song.
     engine_.SetConfig(engine::CONFIG_SONG_BUFFER,
                       settings::readFlag(settings::RecordSection, settings::FromStartKey));
-    playback_->opener->open(Edit1->text(), settings::readReconnect(), charset);
+    // While nothing plays (the automatic start, the first play) the
+    // connection need not wait for the window's first steps of the opening.
+    bool connectEarly = false;
+    if (CurrentStream.load() == 0)
+        runGuarded([&] { connectEarly = IsConnected && IsConnected(); });
+    playback_->opener->open(Edit1->text(), settings::readReconnect(), charset, connectEarly);
 }
 
 void TForm1::StatusMessage(int code, qint64 number, const QString& text) {

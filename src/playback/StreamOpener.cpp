@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace tolvane::playback {
 
@@ -34,6 +36,7 @@ struct CallbackTarget {
     std::weak_ptr<StreamOpener::Shared> shared;
     std::uint64_t generation = 0;
     DWORD handle = 0;
+    std::shared_ptr<HeadGate> gate; // an early connection's, else null
 };
 
 std::mutex registryMutex;
@@ -59,10 +62,10 @@ std::optional<CallbackTarget> findTarget(void* user) {
 } // namespace
 
 std::uintptr_t opener_detail::registerTarget(const std::shared_ptr<StreamOpener::Shared>& shared,
-                                             std::uint64_t gen) {
+                                             std::uint64_t gen, std::shared_ptr<HeadGate> gate) {
     std::lock_guard lock(registryMutex);
     const std::uintptr_t token = nextToken++;
-    registry.emplace(token, CallbackTarget{shared, gen, 0});
+    registry.emplace(token, CallbackTarget{shared, gen, 0, std::move(gate)});
     return token;
 }
 
@@ -98,6 +101,15 @@ void opener_detail::downloadProc(const void* buffer, DWORD length, void* user) {
     const char* text = static_cast<const char*>(buffer);
     const QString line = decodeTagText(
         QByteArrayView(text, static_cast<qsizetype>(strnlen(text, MaxStatusLineBytes))));
+    if (target->gate) {
+        std::lock_guard lock(target->gate->mutex);
+        if (target->gate->state == HeadGate::Dropped)
+            return;
+        if (target->gate->state == HeadGate::Held) {
+            target->gate->statusLine = line; // the worker reports it after "connecting..."
+            return;
+        }
+    }
     shared->status(target->generation, 8, 0, line);
 }
 
@@ -129,10 +141,86 @@ void StreamOpener::Shared::freeStream(DWORD handle) {
     unregisterTarget(token);
 }
 
+namespace {
+
+// An opening's connection made beside the worker's first steps: the engine's
+// blocking StreamCreateURL on a thread of its own, joined by the worker.
+struct EarlyConnection {
+    std::shared_ptr<HeadGate> gate = std::make_shared<HeadGate>();
+    std::uintptr_t token = 0;
+    std::thread thread;
+    HSTREAM handle = 0; // written by `thread`, read after the join
+    int error = 0;
+
+    bool start(engine::Engine& engine, const std::shared_ptr<StreamOpener::Shared>& shared,
+               std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText) {
+        token = registerTarget(shared, gen, gate);
+        try {
+            thread = std::thread([this, &engine, url, decodeText] {
+                TOLVANE_TRACE_ONCE("worker: connecting");
+                handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
+                                                &downloadProc, tokenValue(token), decodeText);
+                error = engine.ErrorGetCode();
+            });
+        } catch (const std::system_error&) {
+            unregisterTarget(token); // no thread: the worker connects at its step
+            token = 0;
+            return false;
+        }
+        return true;
+    }
+
+    // The worker's first steps are done: the held status line, if the head
+    // came already, is the worker's to report; later ones go straight on.
+    std::optional<QString> release() {
+        std::lock_guard lock(gate->mutex);
+        gate->state = HeadGate::Open;
+        return std::exchange(gate->statusLine, std::nullopt);
+    }
+
+    // The worker stops before its connection step: the connection goes
+    // unheard and unused (not freed after closing: the engine is released
+    // then, and the stream with it).
+    void drop(StreamOpener::Shared& shared) {
+        {
+            std::lock_guard lock(gate->mutex);
+            gate->state = HeadGate::Dropped;
+        }
+        thread.join();
+        bool closing = false;
+        {
+            std::lock_guard lock(shared.mutex);
+            closing = shared.closing;
+        }
+        if (handle && !closing)
+            shared.engine.StreamFree(handle);
+        unregisterTarget(token);
+    }
+};
+
+} // namespace
+
 // The worker procedure, one per opening.
 void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url,
                                 const engine::TextDecoder& decodeText, bool reconnect,
-                                ReconnectTiming timing, Tally& tally) {
+                                bool connectEarly, ReconnectTiming timing, Tally& tally) {
+    // 5, begun now when asked: the connection's round trips overlap the
+    // window's handling of steps 1 to 4.
+    std::optional<EarlyConnection> early;
+    if (connectEarly) {
+        early.emplace();
+        if (!early->start(engine, shared_from_this(), gen, url, decodeText))
+            early.reset();
+    }
+    struct DropUnlessUsed {
+        std::optional<EarlyConnection>& early;
+        Shared& shared;
+        ~DropUnlessUsed() {
+            if (early)
+                early->drop(shared);
+        }
+    } dropUnlessUsed{early, *this};
+
     // 1. The connection test; without a connection the playing stream goes on.
     const std::optional<bool> connected = onWindow(gen, [this] { return actions.isConnected(); });
     if (!connected)
@@ -158,11 +246,24 @@ void StreamOpener::Shared::work(std::uint64_t gen, const QByteArray& url,
         return;
 
     // 5. Connect; the call returns once connected or failed.
-    TOLVANE_TRACE_ONCE("worker: connecting");
-    const std::uintptr_t token = registerTarget(shared_from_this(), gen);
-    const HSTREAM handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS,
-                                                  &downloadProc, tokenValue(token), decodeText);
-    const int error = engine.ErrorGetCode();
+    std::uintptr_t token = 0;
+    HSTREAM handle = 0;
+    int error = 0;
+    if (early) {
+        if (const std::optional<QString> line = early->release(); line && !status(gen, 8, 0, *line))
+            return;
+        early->thread.join();
+        token = early->token;
+        handle = early->handle;
+        error = early->error;
+        early.reset();
+    } else {
+        TOLVANE_TRACE_ONCE("worker: connecting");
+        token = registerTarget(shared_from_this(), gen);
+        handle = engine.StreamCreateURL(url.constData(), 0, engine::STREAM_STATUS, &downloadProc,
+                                        tokenValue(token), decodeText);
+        error = engine.ErrorGetCode();
+    }
     TOLVANE_TRACE_ONCE("worker: connected, head read");
 
     // 6. Not opened.
@@ -302,7 +403,8 @@ void StreamOpener::reapFinishedWorkers() {
     });
 }
 
-void StreamOpener::open(const QString& url, bool reconnect, const QString& charset) {
+void StreamOpener::open(const QString& url, bool reconnect, const QString& charset,
+                        bool connectEarly) {
     if (shutDown_)
         return;
     reapFinishedWorkers();
@@ -328,13 +430,13 @@ void StreamOpener::open(const QString& url, bool reconnect, const QString& chars
         shared->changed.notify_all();
     };
     try {
-        worker->thread =
-            std::thread([shared = shared_, gen, url = url.toUtf8(),
-                         decodeText = stationTextDecoder(charset), reconnect, timing, finished] {
-                Shared::Tally tally;
-                shared->work(gen, url, decodeText, reconnect, timing, tally);
-                finished(tally);
-            });
+        worker->thread = std::thread([shared = shared_, gen, url = url.toUtf8(),
+                                      decodeText = stationTextDecoder(charset), reconnect,
+                                      connectEarly, timing, finished] {
+            Shared::Tally tally;
+            shared->work(gen, url, decodeText, reconnect, connectEarly, timing, tally);
+            finished(tally);
+        });
     } catch (const std::system_error&) {
         finished({}); // no thread to be had: nothing opens, as after a failed opening
         return;

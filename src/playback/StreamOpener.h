@@ -98,8 +98,14 @@ public:
     // Starts a worker that opens `url`; earlier workers become stale. With
     // `reconnect` the stream is opened again when it drops (above). The
     // station's `charset` (empty or unknown: the guess) decodes its titles
-    // and header texts.
-    void open(const QString& url, bool reconnect = false, const QString& charset = QString());
+    // and header texts. With `connectEarly` the connection is made at once,
+    // beside the worker's first window steps (the connection test, the
+    // clock's reset, "connecting..."), rather than after them; what the
+    // window is told, and in which order, stays the same, and a failed
+    // connection test drops the connection unheard. For an opening while
+    // nothing plays: the previous stream is freed only at its step.
+    void open(const QString& url, bool reconnect = false, const QString& charset = QString(),
+              bool connectEarly = false);
     // For the openings that follow.
     void setReconnectTiming(const ReconnectTiming& timing);
     // Makes every running worker stale without opening anything (stop).

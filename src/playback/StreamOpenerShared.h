@@ -208,7 +208,7 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
     }
 
     void work(std::uint64_t gen, const QByteArray& url, const engine::TextDecoder& decodeText,
-              bool reconnect, ReconnectTiming timing, Tally& tally);
+              bool reconnect, bool connectEarly, ReconnectTiming timing, Tally& tally);
     // Buffering, headers, first title and playback; false when the
     // generation went stale (the stream is freed then).
     bool workOpened(std::uint64_t gen, HSTREAM handle, std::uintptr_t token);
@@ -232,8 +232,18 @@ struct StreamOpener::Shared : std::enable_shared_from_this<Shared> {
 // gone) finds no token and does nothing.
 namespace opener_detail {
 
+// Holds back the status line of an opening that connects before the window
+// has shown "connecting...": the download callback leaves it here until the
+// worker's first steps are done, and the worker then reports it, so the
+// window sees the same messages in the same order as without the head start.
+struct HeadGate {
+    std::mutex mutex;
+    enum State { Held, Open, Dropped } state = Held; // guarded by mutex
+    std::optional<QString> statusLine;               // guarded by mutex
+};
+
 std::uintptr_t registerTarget(const std::shared_ptr<StreamOpener::Shared>& shared,
-                              std::uint64_t gen);
+                              std::uint64_t gen, std::shared_ptr<HeadGate> gate = nullptr);
 void setTargetHandle(std::uintptr_t token, engine::DWORD handle);
 void unregisterTarget(std::uintptr_t token);
 // The token as a callback's user value.

@@ -54,6 +54,8 @@ private slots:
     void run_testStreamUrl_fillsEmptyUrlKeepsName();
     void run_withoutTestUrl_playsSelectedRow();
     void run_withoutConnection_keepsPlayingStream();
+    void run_whileNothingPlays_connectsAtOnceInTheSameOrder();
+    void run_connectionTestFailsAfterEarlyConnect_reportsNothingOfIt();
     void manyQuickRuns_endWithOneStreamPlaying();
     void stop_duringBuffering_nothingStartsPlaying();
     void stop_keepsLabelsAndResetsClock();
@@ -331,6 +333,41 @@ void StreamOpenerTest::run_withoutConnection_keepsPlayingStream() {
     QCOMPARE(f->form().CurrentStream.load(), handle);
     QVERIFY(f->playing(handle));
     QCOMPARE(f->server.requests("/rock"), 0);
+}
+
+// The window handles nothing for a while after Run: the connection is made
+// and its head read meanwhile, yet the window hears of it only after its own
+// first steps ("connecting..." empties the bitrate label first).
+void StreamOpenerTest::run_whileNothingPlays_connectsAtOnceInTheSameOrder() {
+    f->server.setRoute("/jazz", f->audio());
+    f->selectRow(QStringLiteral("Jazz FM"));
+    f->form().sListView1DblClick();
+    QDeadlineTimer deadline(5000);
+    while (f->server.requests("/jazz") == 0 && !deadline.hasExpired())
+        QThread::msleep(5);
+    QThread::msleep(200);
+    QCOMPARE(f->server.requests("/jazz"), 1);
+    QVERIFY(f->log->statuses().size() <= 1);
+    QVERIFY(waitFor([&] { return f->form().Label5->text() == QLatin1String("bitrate: 128"); }));
+    QCOMPARE(f->log->statuses().mid(1, 1), QStringList{QStringLiteral("connecting...")});
+    QCOMPARE(
+        f->log->bitrates().mid(f->log->bitrates().indexOf(QString())),
+        (QStringList{QString(), QStringLiteral("ICY 200 OK"), QStringLiteral("bitrate: 128")}));
+}
+
+void StreamOpenerTest::run_connectionTestFailsAfterEarlyConnect_reportsNothingOfIt() {
+    f->server.setRoute("/jazz", f->audio());
+    int tests = 0;
+    f->form().IsConnected = [&] { return ++tests == 1; }; // Run's look, then the worker's
+    f->selectRow(QStringLiteral("Jazz FM"));
+    f->form().sListView1DblClick();
+    QVERIFY(waitFor([&] { return !f->messages.texts().isEmpty(); }));
+    QVERIFY(f->workersDone());
+    QCOMPARE(f->messages.texts(), QStringList{QStringLiteral("No internet connection!")});
+    QCOMPARE(f->server.requests("/jazz"), 1);
+    QCOMPARE(f->form().CurrentStream.load(), 0u);
+    QVERIFY(!f->log->statuses().contains(QStringLiteral("connecting...")));
+    QVERIFY(!f->log->bitrates().contains(QStringLiteral("ICY 200 OK")));
 }
 
 void StreamOpenerTest::manyQuickRuns_endWithOneStreamPlaying() {
