@@ -21,16 +21,8 @@ build="$(cd "${1:-$root/build}" && pwd)"
 changes="${2:-1000}"
 [ -x "$build/Tolvane/tolvane" ] || { echo "lay out $build/Tolvane first (make)" >&2; exit 1; }
 
-work="$(mktemp -d)"
-chmod 755 "$work"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 source "$root/tools/a11y/loopback-desktop.sh"
+start_scratch
 
 # Icecast with one mount; the catalog names it under six station names.
 port="$(free_port)"

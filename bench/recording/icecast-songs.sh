@@ -22,16 +22,8 @@ songs="${SONGS:-6}"
 seconds="${SECONDS_PER_SONG:-15}"
 [ -x "$build/Tolvane/tolvane" ] || { echo "lay out $build/Tolvane first (make layout)" >&2; exit 1; }
 
-work="$(mktemp -d)"
-chmod 755 "$work" # Icecast runs as its own user and writes its log here
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    [ -n "${KEEP:-}" ] && echo "kept $work" || rm -rf "$work"
-}
-trap cleanup EXIT
 source "$root/tools/a11y/loopback-desktop.sh"
+start_scratch
 tool="$root/bench/recording/icecast_songs.py"
 
 port="$(free_port)"

@@ -1,11 +1,27 @@
 # Shared by the scripts that run the laid-out player by hand against loopback
 # servers: sourced, it defines
+#   start_scratch             a scratch folder `work` (Icecast's own user may write
+#                             in it) and an empty `pids`; at exit every PID in
+#                             `pids` is ended and the folder removed (KEEP=1 keeps it)
 #   free_port                 a free TCP port on 127.0.0.1
 #   start_icecast DIR PORT    a private Icecast 2 on 127.0.0.1:PORT, its files in DIR
 #   start_pulse DIR           a private PulseAudio with a null sink; sets PULSE_SERVER
 #   start_xvfb FIRST COUNT    a private Xvfb on a display from :FIRST to :FIRST+COUNT-1;
 #                             sets DISPLAY and turns the accessibility bridge on
 # Each started server's PID is appended to the caller's array `pids`.
+
+start_scratch() {
+    work="$(mktemp -d)"
+    chmod 755 "$work"
+    pids=()
+    trap stop_scratch EXIT
+}
+
+stop_scratch() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    if [ -n "${KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
 
 free_port() {
     /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'

@@ -12,16 +12,8 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 [ -x "$build/Tolvane/tolvane" ] || { echo "lay out $build/Tolvane first (make)" >&2; exit 1; }
 
-work="$(mktemp -d)"
-chmod 755 "$work" # Icecast runs as its own user and writes its log here
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
 source "$root/tools/a11y/loopback-desktop.sh"
+start_scratch
 
 port="$(free_port)"
 
