@@ -20,12 +20,24 @@
 // whole player, from the steps it traces with TOLVANE_TRACE set.
 //
 // The whole player (the tolvane program, with its automatic start of the
-// last station, offscreen) is timed as "tolvane-app" on MP3 when --app names
-// the program folder to copy (run-bench.sh lays it out).
+// last station, offscreen) is timed as "tolvane-app" on MP3 and AAC when
+// --app names the program folder to copy (run-bench.sh lays it out); the
+// desktop radio players are timed beside it when they are installed
+// (audacious, qmmp, goodvibes, strawberry, clementine; each with a HOME of
+// its own, warmed by a first run that is not counted; GTK ones need a
+// DISPLAY, and Goodvibes runs in a session bus of its own), and "bare-qt", an empty Qt window that
+// plays nothing, when
+// --bare names it (bench_bare_window): its memory and CPU are what any Qt
+// program costs.
 //
 //   engine-bench [--seconds N] [--runs N] [--codecs mp3,aac,wma,vorbis,opus,hls]
-//                [--players tolvane,tolvane-app,mpg123,mplayer,mpv,ffplay,cvlc]
-//                [--app PROGRAM-FOLDER] [--candidate TOLVANE-PLAY]
+//                [--players tolvane,tolvane-app,mpg123,mplayer,mpv,ffplay,cvlc,
+//                           audacious,qmmp,goodvibes,strawberry,clementine,bare-qt]
+//                [--app PROGRAM-FOLDER] [--candidate TOLVANE-PLAY] [--aac-kbps N]
+//                [--bare BENCH-BARE-WINDOW] [--baseline-app PROGRAM-FOLDER]
+//
+// --baseline-app adds another program folder of the whole player as
+// "tolvane-base" (a build from before a change), timed the same way.
 //
 // --candidate adds another build of tolvane-play as "candidate", to compare
 // a change of the engine with the engine as it is in the same run.
@@ -85,6 +97,10 @@ struct Player {
     QStringList args; // the URL is appended
     QStringList codecs;
     QString workDir; // empty: the bench's own
+    // Per codec, instead of `workDir` (the whole player's program folders).
+    QMap<QString, QString> workDirs = {};
+    QStringList env = {}; // NAME=value added to the environment
+    bool takesUrl = true; // false: the URL is in its program folder, or it plays nothing
 };
 
 double monotonicMs() {
@@ -175,7 +191,8 @@ QString newestCapture(const PulseServer& pulse) {
 }
 
 // Runs one player for `seconds`, recording the sink meanwhile.
-Result runPlayer(const PulseServer& pulse, const Player& player, const QString& url, int seconds) {
+Result runPlayer(const PulseServer& pulse, const Player& player, const QString& url, int seconds,
+                 const QString& workDirOverride = QString()) {
     Result r;
     waitForQuietSink(pulse);
     auto rec = pulse.startRecording();
@@ -206,6 +223,8 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
     env.insert("QT_QPA_PLATFORM", "offscreen");
     // The whole player's steps (standard error; nothing else changes).
     env.insert("TOLVANE_TRACE", "1");
+    for (const QString& kv : player.env)
+        env.insert(kv.section('=', 0, 0), kv.section('=', 1));
     QByteArray program = QFile::encodeName(player.program);
     QList<QByteArray> argStore{program};
     for (const auto& a : player.args)
@@ -225,7 +244,8 @@ Result runPlayer(const PulseServer& pulse, const Player& player, const QString& 
     envp.push_back(nullptr);
     QTemporaryDir logDir;
     const QByteArray errFile = QFile::encodeName(logDir.filePath("stderr"));
-    const QByteArray workDir = QFile::encodeName(player.workDir);
+    const QByteArray workDir =
+        QFile::encodeName(workDirOverride.isEmpty() ? player.workDir : workDirOverride);
 
     Watcher watcher(capture, rec->size());
     QElapsedTimer sinceLaunch;
@@ -362,6 +382,9 @@ int main(int argc, char** argv) {
     QStringList wanted{"tolvane", "tolvane-app", "mpg123", "mplayer", "mpv", "ffplay", "cvlc"};
     QString appFolder;
     QString candidate;
+    QString bareWindow;
+    QString baselineFolder;
+    int aacKbps = 96;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--seconds" && i + 1 < args.size())
@@ -376,6 +399,12 @@ int main(int argc, char** argv) {
             appFolder = args[++i];
         else if (args[i] == "--candidate" && i + 1 < args.size())
             candidate = args[++i];
+        else if (args[i] == "--baseline-app" && i + 1 < args.size())
+            baselineFolder = args[++i];
+        else if (args[i] == "--bare" && i + 1 < args.size())
+            bareWindow = args[++i];
+        else if (args[i] == "--aac-kbps" && i + 1 < args.size())
+            aacKbps = std::clamp(args[++i].toInt(), 32, 320);
     }
 
     QTemporaryDir dir;
@@ -396,7 +425,7 @@ int main(int argc, char** argv) {
     mp3.inputFile = music;
     IcecastServer::Source aac = mp3;
     aac.codec = IcecastServer::Codec::Aac;
-    aac.bitrateKbps = 96;
+    aac.bitrateKbps = aacKbps;
     IcecastServer::Source vorbis = mp3;
     vorbis.codec = IcecastServer::Codec::Vorbis;
     vorbis.artist = "Bench";
@@ -510,14 +539,69 @@ int main(int argc, char** argv) {
         wanted << "candidate";
     }
     QTemporaryDir appDir;
-    if (wanted.contains("tolvane-app")) {
-        if (appFolder.isEmpty() || !QFileInfo(appFolder + "/tolvane").isExecutable())
-            skipped << "tolvane-app (no --app program folder)";
-        else if (!makeProgramFolder(appFolder, appDir.path(), urls["mp3"]))
-            skipped << "tolvane-app (could not copy the program folder)";
+    // A program folder per codec, each starting its station at once.
+    auto addApp = [&](const QString& name, const QString& from) {
+        Player app{name, {}, {}, {}, {}};
+        app.takesUrl = false;
+        for (const QString codec : {"mp3", "aac"}) {
+            const QString folder = appDir.filePath(name + "/" + codec);
+            if (from.isEmpty() || !QFileInfo(from + "/tolvane").isExecutable() ||
+                !makeProgramFolder(from, folder, urls[codec]))
+                continue;
+            app.program = appDir.filePath(name + "/mp3/tolvane");
+            app.codecs << codec;
+            app.workDirs.insert(codec, folder);
+        }
+        if (app.codecs.isEmpty())
+            skipped << name + " (no program folder to copy)";
         else
-            players << Player{
-                "tolvane-app", appDir.filePath("tolvane"), {}, {"mp3"}, appDir.path()};
+            players << app;
+    };
+    if (wanted.contains("tolvane-app"))
+        addApp("tolvane-app", appFolder);
+    if (!baselineFolder.isEmpty()) {
+        addApp("tolvane-base", baselineFolder);
+        wanted << "tolvane-base";
+    }
+    // The desktop players, each with a HOME of its own under the bench's
+    // folder that keeps its settings from one run to the next.
+    QDir homes(dir.filePath("homes"));
+    auto addDesktop = [&](const QString& name, const QStringList& args) {
+        const QString path = QStandardPaths::findExecutable(name);
+        if (path.isEmpty()) {
+            skipped << name + " (not installed)";
+            return;
+        }
+        homes.mkpath(name);
+        players << Player{
+            name, path, args, {"mp3", "aac"}, {}, {}, {"HOME=" + homes.filePath(name)}};
+    };
+    addDesktop("audacious", {"-Q"});
+    addDesktop("qmmp", {});
+    {
+        // qmmp: the PulseAudio output, and a 64 KB network buffer (its
+        // default waits for 20 s of a 128 kbit/s station).
+        homes.mkpath("qmmp/.qmmp");
+        QFile rc(homes.filePath("qmmp/.qmmp/qmmprc"));
+        if (rc.open(QIODevice::WriteOnly))
+            rc.write("[Output]\ncurrent_plugin=pulse\n[HTTP]\nbuffer_size=64\n");
+    }
+    addDesktop("goodvibes", {});
+    // Goodvibes ends without a session bus: it gets one of its own (whose
+    // start, a few ms, counts in its launch).
+    if (const QString bus = QStandardPaths::findExecutable("dbus-run-session");
+        !bus.isEmpty() && players.last().name == "goodvibes") {
+        players.last().args = QStringList{"--", players.last().program} + players.last().args;
+        players.last().program = bus;
+    }
+    addDesktop("strawberry", {"--quiet", "-l", "-p"});
+    addDesktop("clementine", {"-l", "-p"});
+    if (!bareWindow.isEmpty() && QFileInfo(bareWindow).isExecutable()) {
+        Player bare{"bare-qt", QFileInfo(bareWindow).absoluteFilePath(), {}, {"mp3"}, {}};
+        bare.takesUrl = false;
+        players << bare;
+    } else if (wanted.contains("bare-qt")) {
+        skipped << "bare-qt (no --bare program)";
     }
     auto add = [&](const QString& name, const QString& program, const QStringList& args,
                    const QStringList& codecsPlayed) {
@@ -556,6 +640,14 @@ int main(int argc, char** argv) {
     // Every player once on every codec, then again: a server or sound server
     // that warms up or slows down meets all players alike.
     QMap<QString, QList<Result>> results; // "player codec" -> runs
+    // A first run of each desktop player, not counted: its settings and
+    // caches are made then, as on a desktop where it has run before.
+    for (const auto& player : players) {
+        if (!player.env.join(' ').contains("HOME="))
+            continue;
+        std::fprintf(stderr, "warming %s ...\n", qPrintable(player.name));
+        runPlayer(pulse, player, urls[player.codecs.first()], 4);
+    }
     for (int run = 1; run <= runs; ++run) {
         for (const QString& codec : codecs) {
             for (const auto& player : players) {
@@ -563,8 +655,9 @@ int main(int argc, char** argv) {
                     continue;
                 std::fprintf(stderr, "run %d: %s %s ...\n", run, qPrintable(player.name),
                              qPrintable(codec));
-                const QString url = player.name == "tolvane-app" ? QString() : urls[codec];
-                const Result r = runPlayer(pulse, player, url, seconds);
+                const QString url = player.takesUrl ? urls[codec] : QString();
+                const Result r =
+                    runPlayer(pulse, player, url, seconds, player.workDirs.value(codec));
                 std::fprintf(stderr, "  first audio %lld ms\n",
                              static_cast<long long>(r.firstAudioMs));
                 results[player.name + " " + codec] << r;
@@ -578,8 +671,8 @@ int main(int argc, char** argv) {
                 runs, seconds);
     if (!skipped.isEmpty())
         std::printf("skipped: %s\n", qPrintable(skipped.join(", ")));
-    std::printf("%-12s %-6s %15s %-22s %10s %8s %5s %8s\n", "player", "codec", "first audio ms",
-                "(runs)", "CPU s/min", "RSS MB", "gaps", "longest");
+    std::printf("%-12s %-6s %15s %-22s %10s %10s %8s %5s %8s\n", "player", "codec",
+                "first audio ms", "(runs)", "CPU s/min", "CPU s/20s", "RSS MiB", "gaps", "longest");
     for (const QString& codec : codecs) {
         for (const auto& player : players) {
             const auto it = results.constFind(player.name + " " + codec);
@@ -599,39 +692,56 @@ int main(int argc, char** argv) {
                 gaps += std::max(0, r.gaps);
                 longest = std::max(longest, r.longestGapMs);
             }
-            std::printf("%-12s %-6s %15lld %-22s %10.3f %8.1f %5d %8lld\n", qPrintable(player.name),
-                        qPrintable(codec), static_cast<long long>(median(firsts)),
-                        qPrintable("(" + each.join(' ') + ")"), median(cpus), median(rss), gaps,
-                        static_cast<long long>(longest));
+            std::printf("%-12s %-6s %15lld %-22s %10.3f %10.3f %8.1f %5d %8lld\n",
+                        qPrintable(player.name), qPrintable(codec),
+                        static_cast<long long>(median(firsts)),
+                        qPrintable("(" + each.join(' ') + ")"), median(cpus), median(cpus) / 3,
+                        median(rss), gaps, static_cast<long long>(longest));
         }
     }
     // The engine against the fastest and the leanest of the others.
-    const QStringList engines{"tolvane", "candidate", "tolvane-app"};
+    const QStringList engines{"tolvane", "candidate", "tolvane-app", "tolvane-base"};
     for (const QString& codec : codecs) {
         for (const QString& engine : engines) {
             const auto ours = results.value(engine + " " + codec);
             if (ours.isEmpty())
                 continue;
             QList<qint64> ourFirst;
-            QList<double> ourCpu;
+            QList<double> ourCpu, ourRss;
             for (const Result& r : ours) {
                 if (r.firstAudioMs >= 0)
                     ourFirst << r.firstAudioMs;
                 ourCpu << r.cpuPerMinute;
+                ourRss << r.peakRssMb;
             }
-            QString fastest, leanest;
-            double bestFirst = 1e18, bestCpu = 1e18;
+            // The whole player meets the desktop players, the engine the
+            // command-line ones (each kind where the other is not run).
+            auto desktop = [](const Player& p) { return p.env.join(' ').contains("HOME="); };
+            bool anyDesktop = false;
+            for (const auto& player : players)
+                anyDesktop =
+                    anyDesktop || (desktop(player) && results.contains(player.name + " " + codec));
+            const bool wantDesktop = engine.startsWith("tolvane-") && anyDesktop;
+            QString fastest, leanest, smallest;
+            double bestFirst = 1e18, bestCpu = 1e18, bestRss = 1e18;
             for (const auto& player : players) {
-                if (player.name.startsWith("tolvane") || player.name == "candidate")
+                if (player.name.startsWith("tolvane") || player.name == "candidate" ||
+                    player.name == "bare-qt" || desktop(player) != wantDesktop)
                     continue;
                 const auto theirs = results.value(player.name + " " + codec);
                 QList<qint64> f;
-                QList<double> c;
+                QList<double> c, m;
                 for (const Result& r : theirs) {
                     if (r.firstAudioMs >= 0)
                         f << r.firstAudioMs;
                     if (r.cpuPerMinute > 0)
                         c << r.cpuPerMinute;
+                    if (r.peakRssMb > 0)
+                        m << r.peakRssMb;
+                }
+                if (!m.isEmpty() && median(m) < bestRss) {
+                    bestRss = median(m);
+                    smallest = player.name;
                 }
                 if (!f.isEmpty() && median(f) < bestFirst) {
                     bestFirst = double(median(f));
@@ -650,6 +760,9 @@ int main(int argc, char** argv) {
             if (!leanest.isEmpty())
                 std::printf("; CPU %.2fx the leanest (%s)", median(ourCpu) / bestCpu,
                             qPrintable(leanest));
+            if (!smallest.isEmpty())
+                std::printf("; peak RSS %.2fx the smallest (%s, %.1f MiB)",
+                            median(ourRss) / bestRss, qPrintable(smallest), bestRss);
             std::printf("\n");
         }
     }
