@@ -35,7 +35,7 @@ for name in "$@"; do
     mkdir -p "$work"
     echo "== fuzz_$name: $runs runs (log: $log)"
     start=$(date +%s)
-    nice -n 10 "$exe" -runs="$runs" -max_total_time="${FUZZ_SECONDS:-0}" \
+    LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" nice -n 10 "$exe" -runs="$runs" -max_total_time="${FUZZ_SECONDS:-0}" \
         -max_len="$(max_len "$name")" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$seeds/" \
         "$work" "$seeds" >"$log" 2>&1
