@@ -1,0 +1,216 @@
+// Ogg pages rewritten into files of their own: a chained stream of real
+// Vorbis, Opus and FLAC songs (made by ffmpeg), cut at each song or in the
+// middle of one, begun anywhere, in pieces of any size; and streams that
+// lie about their headers.
+
+#include "OggPages.h"
+
+#include "AudioSamples.h"
+#include "Mp3Check.h"
+#include "SongStation.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <random>
+
+using namespace tolvane::engine::ogg;
+using tolvane::test::AudioSamples;
+using tolvane::test::SampleFormat;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<Page> pagesOf(const Bytes& bytes, std::size_t* pageBytes = nullptr) {
+    std::vector<Page> pages;
+    PageReader reader;
+    reader.feed(bytes.data(), bytes.size(), [&](Page&& p) { pages.push_back(std::move(p)); });
+    if (pageBytes) {
+        *pageBytes = 0;
+        for (const Page& p : pages)
+            *pageBytes += p.bytes.size();
+    }
+    return pages;
+}
+
+// Offsets of the pages of `bytes`, and of the first audio page of each song.
+struct Layout {
+    std::vector<std::size_t> pageStarts, songStarts;
+};
+
+Layout layoutOf(const Bytes& bytes) {
+    Layout l;
+    StreamFollower follower;
+    std::size_t at = 0;
+    bool headers = false;
+    for (const Page& p : pagesOf(bytes)) {
+        const auto kind = follower.take(p);
+        if (kind == StreamFollower::Kind::Audio && headers)
+            l.songStarts.push_back(at);
+        headers = kind == StreamFollower::Kind::Header;
+        l.pageStarts.push_back(at);
+        at += p.bytes.size();
+    }
+    return l;
+}
+
+} // namespace
+
+class OggPagesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void files_decodeWholeFromTheirStart_data();
+    void files_decodeWholeFromTheirStart();
+    void headersThatNeverEnd_areRefused();
+};
+
+void OggPagesTest::files_decodeWholeFromTheirStart_data() {
+    QTest::addColumn<SampleFormat>("format");
+    QTest::addColumn<QString>("cuts");  // "songs": where each begins; "middle": inside songs
+    QTest::addColumn<QString>("begin"); // "start" of the stream; in the middle song, where the
+                                        // stream stands there "told" or "unknown"
+    for (const auto& [name, format] :
+         {std::pair{"Vorbis", SampleFormat::Vorbis}, std::pair{"Opus", SampleFormat::Opus},
+          std::pair{"FLAC", SampleFormat::Flac}}) {
+        QTest::addRow("%s, cut at songs", name) << format << "songs"
+                                                << "start";
+        QTest::addRow("%s, cut in songs", name) << format << "middle"
+                                                << "start";
+        QTest::addRow("%s, begun mid-song", name) << format << "songs"
+                                                  << "told";
+        QTest::addRow("%s, begun where unknown", name) << format << "middle"
+                                                       << "unknown";
+    }
+}
+
+// Each file decodes without a word from ffmpeg from its first byte, its
+// pages whole with their CRCs, its granules counted from its start; the
+// files together hold the songs' audio but for a packet at a cut.
+void OggPagesTest::files_decodeWholeFromTheirStart() {
+    QFETCH(SampleFormat, format);
+    QFETCH(QString, cuts);
+    QFETCH(QString, begin);
+    const double rate = format == SampleFormat::Opus ? 48000 : 44100;
+    Bytes stream;
+    for (int hz : {500, 1000, 1500}) {
+        tolvane::test::ToneShape shape;
+        shape.frequencyHz = hz;
+        shape.seconds = 2;
+        const std::string file = AudioSamples::tone(format, shape, 128, "A", std::to_string(hz));
+        QVERIFY2(!file.empty(), AudioSamples::lastError().c_str());
+        const std::string bytes = AudioSamples::readFile(file);
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+    }
+    const Layout layout = layoutOf(stream);
+    QCOMPARE(layout.songStarts.size(), std::size_t{3});
+    std::vector<std::size_t> cutAt{layout.songStarts[1], layout.songStarts[2]};
+    if (cuts == "middle")
+        cutAt = {layout.songStarts[1] + 2000, layout.songStarts[2] + 3000};
+    const std::size_t from = begin == "start"
+                                 ? 0
+                                 : *std::upper_bound(layout.pageStarts.begin(),
+                                                     layout.pageStarts.end(), layout.songStarts[1]);
+    std::erase_if(cutAt, [&](std::size_t c) { return c <= from; });
+
+    OggWriter writer;
+    std::vector<Bytes> files(1);
+    double lost = 0;
+    if (from > 0) {
+        // The headers in force and where the stream stands, as the engine tells them.
+        HeaderTracker tracker;
+        tracker.feed(stream.data(), from);
+        const auto headers = tracker.at(from);
+        QVERIFY(headers);
+        for (const Page& p : headers->pages)
+            writer.feed(p.bytes.data(), p.bytes.size(), files.back());
+        const std::optional<std::int64_t> standsAt = granuleBefore(stream.data(), from);
+        QVERIFY(standsAt && *standsAt > 0);
+        lost = 2 + double(*standsAt) / rate;
+        const Page told = positionPage(headers->serial, begin == "told" ? *standsAt : kNoGranule);
+        writer.feed(told.bytes.data(), told.bytes.size(), files.back());
+    }
+    std::mt19937 rng(static_cast<unsigned>(from));
+    std::size_t at = from;
+    for (std::size_t next : cutAt) {
+        while (at < next) {
+            const std::size_t piece = std::min(next - at, std::size_t{1} + rng() % 9000);
+            writer.feed(stream.data() + at, piece, files.back());
+            at += piece;
+        }
+        writer.endFile(files.back());
+        files.emplace_back();
+    }
+    writer.feed(stream.data() + at, stream.size() - at, files.back());
+    writer.endFile(files.back());
+
+    QTemporaryDir dir;
+    double seconds = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::size_t pageBytes = 0;
+        const std::vector<Page> pages = pagesOf(files[i], &pageBytes);
+        QCOMPARE(pageBytes, files[i].size());
+        QVERIFY(!pages.empty() && pages.front().bos() && pages.back().eos());
+        const QString path = dir.filePath(QStringLiteral("%1.ogg").arg(i));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(reinterpret_cast<const char*>(files[i].data()), qint64(files[i].size()));
+        out.close();
+        QCOMPARE(tolvane::test::decodeErrors(path), QString());
+        const double decoded = double(tolvane::test::decodedPcm(path).size()) / (44100 * 4);
+        seconds += decoded;
+        // Each stream's last granule in the file: its audio in the file, and
+        // a packet more where the file begins with the end of one.
+        double counted = 0;
+        for (const Page& p : pages)
+            counted += p.eos() ? double(p.granule()) / rate : 0;
+        qInfo("file %zu: %.3f s decoded, %.3f s counted", i, decoded, counted);
+        QVERIFY(decoded <= counted + 0.01 && counted < decoded + 0.15);
+    }
+    QCOMPARE(files.size(), cutAt.size() + 1);
+    // A page at most is lost where the stream's position is not told.
+    const double slack = 0.1 * double(files.size()) + (begin == "unknown" ? 1.1 : 0);
+    QVERIFY2(std::abs(seconds - (6.0 - lost)) < slack,
+             qPrintable(QStringLiteral("%1 s of %2 s").arg(seconds).arg(6.0 - lost)));
+}
+
+// A header packet that never ends, and pages of garbage: nothing is kept
+// beyond the bounds and nothing is written.
+void OggPagesTest::headersThatNeverEnd_areRefused() {
+    Bytes stream;
+    std::uint32_t sequence = 0;
+    const auto addPage = [&](std::uint8_t flags, const Bytes& body, std::size_t segments) {
+        Page p = positionPage(7, 0);
+        p.bytes[26] = static_cast<std::uint8_t>(segments);
+        p.bytes.insert(p.bytes.end(), segments, 255);
+        p.bytes.back() = static_cast<std::uint8_t>(body.size() - 255 * (segments - 1));
+        p.bytes.insert(p.bytes.end(), body.begin(), body.end());
+        p.setFlags(flags);
+        p.setSequence(sequence++);
+        p.seal();
+        stream.insert(stream.end(), p.bytes.begin(), p.bytes.end());
+        stream.insert(stream.end(), {'O', 'g', 'g', 'S', 0, 9}); // garbage between pages
+    };
+    Bytes id(30, 0);
+    std::memcpy(id.data(), "\x01vorbis", 7);
+    addPage(2, id, 1);
+    // A comment packet of 255-byte segments, page after page.
+    const Bytes full(255 * 255, 'x');
+    for (int i = 0; i < 40; ++i)
+        addPage(i == 0 ? 0 : 1, full, 255);
+    StreamFollower follower;
+    int headerPages = 0;
+    for (const Page& p : pagesOf(stream))
+        headerPages += follower.take(p) == StreamFollower::Kind::Header;
+    QVERIFY(headerPages > 0 && std::size_t(headerPages) * 255 * 255 <= kMaxHeaderBytes + 65536);
+    QVERIFY(!follower.headers());
+    OggWriter writer;
+    Bytes out;
+    writer.feed(stream.data(), stream.size(), out);
+    writer.endFile(out);
+    QVERIFY(out.empty());
+}
+
+QTEST_GUILESS_MAIN(OggPagesTest)
+#include "tst_engine_ogg.moc"
