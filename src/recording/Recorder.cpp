@@ -25,6 +25,12 @@ QString ownFormatSuffix(const engine::StreamInfo& info) {
         return QStringLiteral(".mp3");
     if (info.container == "ADTS")
         return QStringLiteral(".m4a");
+    if (info.container == "Ogg" && info.codec == "Vorbis")
+        return QStringLiteral(".ogg");
+    if (info.container == "Ogg" && info.codec == "Opus")
+        return QStringLiteral(".opus");
+    if (info.container == "Ogg" && info.codec == "FLAC")
+        return QStringLiteral(".oga");
     return {};
 }
 

@@ -63,8 +63,9 @@ public:
     // audio thread, at its first sample) into a file per song, named after
     // the title `cutAtSongs` gives its metadata.
     // With `stationFormat`, an MP3 station's own frames are kept as they
-    // are (no decoding, no encoding), an AAC station's in .m4a files; other
-    // stations are encoded by lame.
+    // are (no decoding, no encoding), an AAC station's in .m4a files, an Ogg
+    // station's pages (Vorbis, Opus, FLAC) in .ogg, .opus or .oga files;
+    // other stations are encoded by lame.
     // With `fromStart`, the recording begins with what the engine kept of
     // the song being heard (CONFIG_SONG_BUFFER).
     StartResult start(std::uint32_t stream, const QString& station, const QString& recordingFolder,

@@ -23,8 +23,9 @@ inline constexpr const char* EncoderPartsCommandLine = "system/lame - Recorded/R
 // A recording of a station's own audio is "Recorded/Recording" and a file
 // per song "Recorded/Recording-%n", each with the suffix of its format:
 // ".mp3" for MP3 frames, ".m4a" for AAC (and ".aac" for the AAC frames of a
-// song while it is recorded, before they go into their .m4a file).
-inline constexpr const char* RecordingSuffixes[] = {"mp3", "m4a", "aac"};
+// song while it is recorded, before they go into their .m4a file), ".ogg",
+// ".opus" and ".oga" for Ogg Vorbis, Opus and FLAC pages.
+inline constexpr const char* RecordingSuffixes[] = {"mp3", "m4a", "aac", "ogg", "opus", "oga"};
 // The default recording folder and the temporary file, relative to the
 // program folder.
 inline constexpr const char* DefaultRootName = "Recorded";

@@ -11,17 +11,23 @@
 #include <QUrl>
 
 #include <taglib/attachedpictureframe.h>
+#include <taglib/flacpicture.h>
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4coverart.h>
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/urllinkframe.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -114,6 +120,15 @@ bool writeTaggedCopy(int in, qint64 start, qint64 audioBytes, const QByteArray& 
     return ok;
 }
 
+// Flushes the file `path` to disk; false when it cannot be.
+bool synced(const QString& path) {
+    const int fd = ::open(path8(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool done = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
 // Gives the .m4a file `path` the tags as MP4 atoms (TagLib rewrites the
 // file), flushed to disk. The station's website has no atom of its own and
 // is left out. False on any error.
@@ -140,11 +155,54 @@ bool writeMp4Tags(const QString& path, const RecordingTags& tags) {
         }
         saved = file.save();
     }
-    const int fd = ::open(path8(path).constData(), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return saved && synced;
+    return saved && synced(path);
+}
+
+// An Ogg recording (Vorbis, Opus, FLAC in Ogg) takes Vorbis comments, not
+// an ID3v2 tag.
+bool isOggName(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("ogg") || suffix == QLatin1String("opus") ||
+           suffix == QLatin1String("oga");
+}
+
+// The tags as Vorbis comments of `copy`, the hidden copy of the Ogg file
+// `path` (which nobody else sees), TagLib rewriting its comment header;
+// flushed to disk. False on any error.
+bool tagOggCopy(const QString& path, const QString& copy, const RecordingTags& tags) {
+    const QByteArray name = path8(copy);
+    const QString suffix = QFileInfo(path).suffix();
+    std::unique_ptr<TagLib::Ogg::File> file;
+    if (suffix == QLatin1String("opus"))
+        file = std::make_unique<TagLib::Ogg::Opus::File>(name.constData(), false);
+    else if (suffix == QLatin1String("oga"))
+        file = std::make_unique<TagLib::Ogg::FLAC::File>(name.constData(), false);
+    else
+        file = std::make_unique<TagLib::Ogg::Vorbis::File>(name.constData(), false);
+    auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(file->tag());
+    if (!file->isValid() || !comment)
+        return false;
+    comment->setArtist(utf8(tags.artist));
+    comment->setTitle(utf8(tags.title));
+    comment->setAlbum(utf8(tags.album));
+    if (tags.recorded.isValid())
+        comment->addField("DATE",
+                          utf8(tags.recorded.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))));
+    const QByteArray url = tags.website.isEmpty() ? QByteArray() : asciiUrl(tags.website);
+    if (!url.isEmpty())
+        comment->addField("CONTACT", TagLib::String(url.toStdString(), TagLib::String::Latin1));
+    if (!tags.picture.isEmpty()) {
+        auto* picture = new TagLib::FLAC::Picture;
+        picture->setType(TagLib::FLAC::Picture::FrontCover);
+        picture->setMimeType("image/jpeg");
+        picture->setData(TagLib::ByteVector(tags.picture.constData(),
+                                            static_cast<unsigned>(tags.picture.size())));
+        comment->addPicture(picture);
+    }
+    if (!file->save())
+        return false;
+    file.reset();
+    return synced(copy);
 }
 
 } // namespace
@@ -201,9 +259,11 @@ QString taggingCopyPath(const QString& path) {
 }
 
 TagResult tagRecording(const QString& path, const RecordingTags& tags) {
-    // An .m4a file takes its tags inside: its copy is tagged by TagLib.
+    // An .m4a file takes its tags inside, an Ogg file its comments: its
+    // copy is tagged by TagLib.
     const bool mp4 = path.endsWith(QLatin1String(".m4a"), Qt::CaseInsensitive);
-    const QByteArray tag = mp4 ? QByteArray() : renderId3v2(tags);
+    const bool ogg = isOggName(path);
+    const QByteArray tag = mp4 || ogg ? QByteArray() : renderId3v2(tags);
     const QString copy = taggingCopyPath(path);
     // A copy left by a tagging that was cut short (the player was killed).
     ::unlink(path8(copy).constData());
@@ -216,10 +276,10 @@ TagResult tagRecording(const QString& path, const RecordingTags& tags) {
         ::close(in);
         return TagResult::Failed;
     }
-    const qint64 start = mp4 ? 0 : audioStart(in, before.st_size);
+    const qint64 start = mp4 || ogg ? 0 : audioStart(in, before.st_size);
     const bool written =
         writeTaggedCopy(in, start, before.st_size - start, tag, copy, before.st_mode) &&
-        (!mp4 || writeMp4Tags(copy, tags));
+        (!mp4 || writeMp4Tags(copy, tags)) && (!ogg || tagOggCopy(path, copy, tags));
     struct stat after {};
     const bool unchanged = ::fstat(in, &after) == 0 && sameFile(before, after);
     ::close(in);

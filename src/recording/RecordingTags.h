@@ -1,9 +1,8 @@
 #pragma once
-// ID3v2.4 tags for filed recordings: artist and title from the song title,
-// the station as album, the recording date, the station's website and the
-// song's picture. TagLib renders the tag; the file gets it through a copy
-// that replaces it in one rename, so a recording is never left half
-// rewritten, whatever fails and even when the player is killed.
+// ID3v2.4 tags (Vorbis comments for Ogg) for filed recordings: artist and title from the song
+// title, the station as album, the recording date, the station's website and the song's picture.
+// TagLib renders the tag; the file gets it through a copy that replaces it in one rename, so a
+// recording is never left half rewritten, whatever fails and even when the player is killed.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -50,7 +49,9 @@ enum class TagResult {
 // tag the file began with is dropped), is flushed to disk, and replaces the
 // file with one rename. On any failure the copy goes and the file stays as
 // it was. An .m4a file's copy gets the same tags as MP4 atoms (artist,
-// title, album, date and cover; no website).
+// title, album, date and cover; no website), an Ogg file's (".ogg", ".opus",
+// ".oga") as Vorbis comments (CONTACT the website, DATE the date, the
+// picture as a picture block).
 TagResult tagRecording(const QString& path, const RecordingTags& tags);
 
 // The hidden copy tagRecording writes for `path`.

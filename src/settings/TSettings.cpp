@@ -203,7 +203,8 @@ TSettings::TSettings() : QWidget(nullptr, Qt::Tool) {
         b->setAccessibleName(FormatLabel->text() + u' ' + b->text());
     RadioButton2->setAccessibleDescription(
         QStringLiteral("A station's own audio, kept as it is: MP3 in .mp3 files, AAC in .m4a "
-                       "files; stations in other formats (WMA and others) are encoded by lame"));
+                       "files, Ogg Vorbis, Opus and FLAC in .ogg, .opus and .oga files; "
+                       "stations in other formats (WMA and others) are encoded by lame"));
     RadioButton2->setToolTip(RadioButton2->accessibleDescription());
     column->addWidget(FormatLabel);
     auto* formatRow = new QHBoxLayout;

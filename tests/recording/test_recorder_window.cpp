@@ -402,7 +402,8 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong_data() {
     QTest::addColumn<int>("pressMs");           // into the first song
     QTest::addColumn<QList<int>>("wholeSongs"); // whose files must hold them whole
     QTest::addColumn<bool>("stationBytes");     // the files hold the station's own frames
-    QTest::addColumn<QString>("suffix");        // of the files; ".m4a": an AAC station
+    QTest::addColumn<QString>(
+        "suffix"); // of the files: ".m4a" an AAC station, ".ogg" Vorbis, ".opus" Opus
     const QByteArray exact("[radio]\r\nseparate=true\r\ninterval=1\r\ninterval2=1\r\n"
                            "[record]\r\nexact=true\r\n");
     const QByteArray own = exact + "format=original\r\n";
@@ -418,6 +419,15 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong_data() {
     QTest::newRow("from the song's start, the station's own AAC")
         << own + "fromstart=true\r\n"
         << 10 << 8000 << QList<int>{0} << true << ".m4a";
+    // A chained Ogg stream: each song a stream of its own, its title in its
+    // comments.
+    QTest::newRow("exact cut, the station's own Vorbis")
+        << own << 4 << 0 << QList<int>{1, 2} << false << ".ogg";
+    QTest::newRow("exact cut, the station's own Opus")
+        << own << 4 << 0 << QList<int>{1, 2} << false << ".opus";
+    QTest::newRow("from the song's start, the station's own Vorbis")
+        << own + "fromstart=true\r\n"
+        << 10 << 8000 << QList<int>{0} << false << ".ogg";
 }
 
 // A station of tone songs, each title at its song's first byte, recorded
@@ -433,7 +443,10 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong() {
     f->folder.write("settings/settings.dat", settings);
     SongStation station;
     station.seconds = seconds;
-    station.format = suffix == ".m4a" ? SampleFormat::Aac : SampleFormat::Mp3;
+    station.format = suffix == ".m4a"    ? SampleFormat::Aac
+                     : suffix == ".ogg"  ? SampleFormat::Vorbis
+                     : suffix == ".opus" ? SampleFormat::Opus
+                                         : SampleFormat::Mp3;
     QVERIFY2(station.make(), AudioSamples::lastError().c_str());
     const auto title = [&](int i) { return QString::fromStdString(station.songs[i].title); };
     StreamRoute route = station.route(16000);
@@ -456,6 +469,10 @@ void RecorderWindowTest::songs_eachFileHoldsItsOwnSong() {
             QCOMPARE(decodeErrors(file), QString());
         const QMap<QString, QString> tags = mediaTags(file);
         QCOMPARE(tags.value("artist") + " - " + tags.value("title"), title(i));
+        QCOMPARE(tags.value("album"), QStringLiteral("Jazz FM"));
+        // An Ogg file begins with its own stream's headers and its time.
+        if (suffix == ".ogg" || suffix == ".opus")
+            QVERIFY(std::abs(mediaStartSeconds(file)) < 0.05);
         const std::vector<ToneRun> runs = toneRuns(decodedPcm(file), station.frequencies);
         qint64 others = 0;
         for (int hz : station.frequencies)

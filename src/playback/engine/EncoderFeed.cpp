@@ -188,7 +188,12 @@ void EncoderFeed::pushBytes(const ByteHistory& history, std::uint64_t upTo) {
 
 void EncoderFeed::preloadBytes(const ByteHistory& history, std::uint64_t from, std::uint64_t to) {
     std::vector<std::uint8_t> bytes;
-    if (to <= from || !history.copy(from, to, bytes))
+    if (to > from && history.copy(from, to, bytes))
+        preloadBytes(std::move(bytes));
+}
+
+void EncoderFeed::preloadBytes(std::vector<std::uint8_t> bytes) {
+    if (bytes.empty())
         return;
     std::unique_lock lock(mutex_);
     queued_ += bytes.size();
@@ -304,10 +309,11 @@ bool EncoderFeed::nextFile(const std::string& title) {
     const bool stopping = stopped_;
     mutex_.unlock();
     const bool closed = finished->close();
-    finished.reset();
     std::unique_ptr<PartWriter> next;
     if (closed && !stopping) {
-        next = makePartWriter(codec_);
+        next = finished->following();
+        if (!next)
+            next = makePartWriter(codec_);
         if (!next->open(path))
             next.reset();
     }

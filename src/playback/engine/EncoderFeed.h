@@ -61,6 +61,7 @@ public:
     std::uint64_t nextByte = 0;
     void pushBytes(const ByteHistory& history, std::uint64_t upTo);
     void preloadBytes(const ByteHistory& history, std::uint64_t from, std::uint64_t to);
+    void preloadBytes(std::vector<std::uint8_t> bytes);
     ~EncoderFeed();
 
     // Queues audio for the encoder; drops it (counted) when the queue is full

@@ -289,8 +289,12 @@ public:
     // ENCODE_FROMSTART, from the song's first one, as far as kept), frame by
     // frame as they are heard, into `path`, a file made anew (with
     // ENCODE_SONGS a file per song, "%n" its number, each beginning with the
-    // frame its song begins with). An encoder like Encode_Start's otherwise.
-    // Fails with ERROR_NOTAVAIL for a stream in any other format, and
+    // frame its song begins with). An Ogg stream's pages (Vorbis, Opus,
+    // FLAC) likewise, page by page, each file beginning with the headers of
+    // its logical stream, its pages numbered and its granule positions
+    // counted from its start; a chained stream's file per song begins with
+    // the headers of the song's own stream. An encoder like Encode_Start's
+    // otherwise. Fails with ERROR_NOTAVAIL for a stream in any other format, and
     // ERROR_CREATE when the file cannot be made.
     DWORD Encode_StartFile(DWORD handle, const char* path, DWORD flags);
     // Closes the encoder's input (handle: an encoder, or a stream for all of

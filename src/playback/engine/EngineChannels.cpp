@@ -4,6 +4,7 @@
 #include "EngineImpl.h"
 
 #include "ByteHistory.h"
+#include "OggPages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,9 +30,17 @@ DWORD addEncoder(EngineImpl& impl, DWORD handle, Stream& stream,
     std::lock_guard el(stream.encodersMutex);
     if (feed->raw()) {
         ByteHistory& history = *stream.history();
-        if (flags & ENCODE_FROMSTART)
-            feed->preloadBytes(history, std::max(stream.songByte, history.begin()),
-                               stream.heardByte);
+        const std::uint64_t from = (flags & ENCODE_FROMSTART)
+                                       ? std::max(stream.songByte, history.begin())
+                                       : stream.heardByte;
+        // An Ogg file begins with its stream's headers, and where it stands.
+        if (const ogg::HeaderTracker* ogg = stream.oggHeaders()) {
+            std::vector<std::uint8_t> before;
+            const std::uint64_t back = std::uint64_t{2} * ogg::kMaxPageBytes;
+            history.copy(std::max(history.begin(), from > back ? from - back : 0), from, before);
+            feed->preloadBytes(ogg->resume(from, before));
+        }
+        feed->preloadBytes(history, from, stream.heardByte);
         feed->nextByte = stream.heardByte;
     } else if (flags & ENCODE_FROMSTART) {
         for (const auto& block : stream.song)
@@ -177,6 +186,10 @@ DWORD Engine::Encode_StartFile(DWORD handle, const char* path, DWORD flags) {
     if (!path || !*path)
         return fail(ERROR_ILLPARAM, DWORD{0});
     if (!stream->history())
+        return fail(ERROR_NOTAVAIL, DWORD{0});
+    // Of Ogg, the codecs whose headers a file can begin with.
+    const std::string codec = stream->info().codec;
+    if (stream->oggHeaders() && codec != "Vorbis" && codec != "Opus" && codec != "FLAC")
         return fail(ERROR_NOTAVAIL, DWORD{0});
     std::shared_ptr<EncoderFeed> feed;
     const bool songs = (flags & ENCODE_SONGS) != 0;

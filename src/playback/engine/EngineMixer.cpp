@@ -4,6 +4,7 @@
 #include "EngineImpl.h"
 
 #include "ByteHistory.h"
+#include "OggPages.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -131,8 +132,11 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
         s.song.clear();
         s.songFrames = 0;
     }
+    // Two pages more are kept: where an Ogg stream stands before the byte
+    // a recording begins with is read from the pages before it.
+    const std::uint64_t margin = s.oggHeaders() ? std::uint64_t{2} * ogg::kMaxPageBytes : 0;
     if (history && !starts_.empty())
-        history->dropBefore(keep);
+        history->dropBefore(keep > margin ? keep - margin : 0);
     return got;
 }
 

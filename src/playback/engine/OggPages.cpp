@@ -446,4 +446,18 @@ std::shared_ptr<const Headers> HeaderTracker::at(std::uint64_t byte) const {
     return nullptr;
 }
 
+std::vector<std::uint8_t> HeaderTracker::resume(std::uint64_t byte,
+                                                const std::vector<std::uint8_t>& before) const {
+    std::vector<std::uint8_t> out;
+    const std::shared_ptr<const Headers> headers = at(byte);
+    if (!headers)
+        return out;
+    for (const Page& page : headers->pages)
+        out.insert(out.end(), page.bytes.begin(), page.bytes.end());
+    const Page told = positionPage(
+        headers->serial, granuleBefore(before.data(), before.size()).value_or(kNoGranule));
+    out.insert(out.end(), told.bytes.begin(), told.bytes.end());
+    return out;
+}
+
 } // namespace tolvane::engine::ogg

@@ -172,6 +172,12 @@ public:
     // The headers of the last stream whose audio began at or before `byte`;
     // nullptr when none.
     std::shared_ptr<const Headers> at(std::uint64_t byte) const;
+    // What a file that begins at `byte` of the stream is to be fed first:
+    // the header pages in force there and a positionPage telling where the
+    // stream stands, as the stream's bytes just before (`before`) say.
+    // Empty when no headers are known.
+    std::vector<std::uint8_t> resume(std::uint64_t byte,
+                                     const std::vector<std::uint8_t>& before) const;
 
 private:
     PageReader reader_;

@@ -51,15 +51,21 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 }
 
 bool keptAsIs(Codec codec) {
-    return codec == Codec::Mp3 || codec == Codec::Aac;
+    return codec == Codec::Mp3 || codec == Codec::Aac || codec == Codec::Ogg;
+}
+
+std::unique_ptr<PartWriter> makePlainPartWriter() {
+    return std::make_unique<PlainPartWriter>();
 }
 
 std::unique_ptr<PartWriter> makePartWriter(Codec codec) {
     switch (codec) {
     case Codec::Mp3:
-        return std::make_unique<PlainPartWriter>();
+        return makePlainPartWriter();
     case Codec::Aac:
         return makeMp4PartWriter();
+    case Codec::Ogg:
+        return makeOggPartWriter();
     default:
         return nullptr;
     }

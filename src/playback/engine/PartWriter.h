@@ -26,6 +26,10 @@ public:
     // Finishes the file and closes it; false when finishing failed. Safe to
     // call again, and on a writer that never opened.
     virtual bool close() = 0;
+    // The writer of the next part of the same recording, when the parts of
+    // a stream share what the stream said before (an Ogg stream's headers
+    // and position); nullptr: a new one of the codec (makePartWriter).
+    virtual std::unique_ptr<PartWriter> following() { return nullptr; }
 };
 
 // Writes all of `data` to `fd` (retrying interrupted writes); false when
@@ -40,5 +44,10 @@ bool keptAsIs(Codec codec);
 // The writer for a part of a stream of `codec`; nullptr when the stream
 // is not kept as it is.
 std::unique_ptr<PartWriter> makePartWriter(Codec codec);
+// The bytes into the file as they are: MP3's writer, and the file under
+// the writers that rework the bytes.
+std::unique_ptr<PartWriter> makePlainPartWriter();
+// Ogg pages, each file beginning with its stream's headers (OggPartWriter.cpp).
+std::unique_ptr<PartWriter> makeOggPartWriter();
 
 } // namespace tolvane::engine

@@ -243,6 +243,9 @@ void StreamImpl::startAudio() {
         history_ = std::make_unique<ByteHistory>(Stream::kSongBytes + kMaxBufferBytes);
         ownCodec_ = codec;
     }
+    // A file of an Ogg stream begins with the headers of its logical stream.
+    if (codec == Codec::Ogg)
+        oggHeaders_ = std::make_unique<ogg::HeaderTracker>();
     auto self = shared_from_this();
     titles_.start([self] { self->titleLoop(); });
     decoder_.start([self, codec, icyTitles] { self->decodeLoop(codec, icyTitles); });
@@ -257,6 +260,8 @@ void StreamImpl::audio(const std::uint8_t* data, std::size_t size) {
     audioBytes_ += size;
     if (history_)
         history_->append(data, size);
+    if (oggHeaders_)
+        oggHeaders_->feed(data, size);
     if (proc_)
         proc_(data, static_cast<DWORD>(size), user_);
     std::size_t taken = 0;
@@ -537,6 +542,10 @@ ByteHistory* Stream::history() const {
 
 Codec Stream::ownCodec() const {
     return impl_->ownCodec();
+}
+
+const ogg::HeaderTracker* Stream::oggHeaders() const {
+    return impl_->oggHeaders();
 }
 
 bool Stream::drained() const {

@@ -94,6 +94,9 @@ struct FrameByte {
 
 class ByteHistory;
 enum class Codec;
+namespace ogg {
+class HeaderTracker;
+}
 
 class Stream {
 public:
@@ -133,6 +136,9 @@ public:
     // nullptr; and their codec.
     ByteHistory* history() const;
     Codec ownCodec() const;
+    // An Ogg stream's headers by where each logical stream's audio begins,
+    // or nullptr.
+    const ogg::HeaderTracker* oggHeaders() const;
     // Mixer side, under encodersMutex: the byte where the frame heard last
     // began, and the one where the song being heard began.
     std::uint64_t heardByte = 0;

@@ -11,6 +11,7 @@
 #include "Hls.h"
 #include "HttpHead.h"
 #include "IcyDemuxer.h"
+#include "OggPages.h"
 #include "Playlist.h"
 #include "Stream.h"
 
@@ -140,6 +141,8 @@ public:
     // they are (MP3); nullptr otherwise. Set before the opening succeeds.
     ByteHistory* history() const { return history_.get(); }
     Codec ownCodec() const { return ownCodec_; }
+    // An Ogg stream's headers, kept with its bytes; nullptr otherwise.
+    const ogg::HeaderTracker* oggHeaders() const { return oggHeaders_.get(); }
     bool hasPcm() const { return pcm_ && pcm_->fill() > 0; }
 
     std::atomic<DWORD> handle{0};
@@ -337,8 +340,9 @@ private:
     };
     std::deque<Start> frameStarts_;
     std::unique_ptr<ByteHistory> history_;
-    Codec ownCodec_ = Codec::Probe; // the codec history_ holds the frames of
-    std::uint64_t audioBytes_ = 0;  // transport thread: audio bytes so far
+    Codec ownCodec_ = Codec::Probe;                  // the codec history_ holds the frames of
+    std::unique_ptr<ogg::HeaderTracker> oggHeaders_; // fed on the transport thread
+    std::uint64_t audioBytes_ = 0;                   // transport thread: audio bytes so far
 
     // Guarded by openMutex_.
     std::mutex openMutex_;
