@@ -70,7 +70,7 @@ test-tsan: deps
 FUZZ_RUNS ?= 10000000
 FUZZ_SECONDS ?= 0
 FUZZ_TARGETS ?= inifile httphead icy_split playlist hls manifest banners nowplaying picture_reply \
-  catalog_listing directory_reply decoders
+  catalog_listing directory_reply decoders ogg_pages
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14

@@ -70,7 +70,8 @@ void OggPagesTest::files_decodeWholeFromTheirStart_data() {
     QTest::addColumn<SampleFormat>("format");
     QTest::addColumn<QString>("cuts");  // "songs": where each begins; "middle": inside songs
     QTest::addColumn<QString>("begin"); // "start" of the stream; in the middle song, where the
-                                        // stream stands there "told" or "unknown"
+                                        // stream stands there "told" or "unknown"; or
+                                        // "reconnected" in the middle song
     for (const auto& [name, format] :
          {std::pair{"Vorbis", SampleFormat::Vorbis}, std::pair{"Opus", SampleFormat::Opus},
           std::pair{"FLAC", SampleFormat::Flac}}) {
@@ -82,6 +83,8 @@ void OggPagesTest::files_decodeWholeFromTheirStart_data() {
                                                   << "told";
         QTest::addRow("%s, begun where unknown", name) << format << "middle"
                                                        << "unknown";
+        QTest::addRow("%s, reconnected", name) << format << "songs"
+                                               << "reconnected";
     }
 }
 
@@ -108,7 +111,7 @@ void OggPagesTest::files_decodeWholeFromTheirStart() {
     std::vector<std::size_t> cutAt{layout.songStarts[1], layout.songStarts[2]};
     if (cuts == "middle")
         cutAt = {layout.songStarts[1] + 2000, layout.songStarts[2] + 3000};
-    const std::size_t from = begin == "start"
+    const std::size_t from = begin == "start" || begin == "reconnected"
                                  ? 0
                                  : *std::upper_bound(layout.pageStarts.begin(),
                                                      layout.pageStarts.end(), layout.songStarts[1]);
@@ -116,29 +119,43 @@ void OggPagesTest::files_decodeWholeFromTheirStart() {
 
     OggWriter writer;
     std::vector<Bytes> files(1);
-    double lost = 0;
-    if (from > 0) {
-        // The headers in force and where the stream stands, as the engine tells them.
-        HeaderTracker tracker;
-        tracker.feed(stream.data(), from);
-        const auto headers = tracker.at(from);
-        QVERIFY(headers);
-        for (const Page& p : headers->pages)
-            writer.feed(p.bytes.data(), p.bytes.size(), files.back());
-        const std::optional<std::int64_t> standsAt = granuleBefore(stream.data(), from);
-        QVERIFY(standsAt && *standsAt > 0);
-        lost = 2 + double(*standsAt) / rate;
-        const Page told = positionPage(headers->serial, begin == "told" ? *standsAt : kNoGranule);
-        writer.feed(told.bytes.data(), told.bytes.size(), files.back());
-    }
+    // Where a recording begins or a reconnected station goes on: the
+    // headers in force and where the stream stands, as the engine tells them.
+    HeaderTracker tracker;
+    tracker.feed(stream.data(), stream.size());
+    const auto resume = [&](std::size_t at, bool told) {
+        const Bytes bytes =
+            tracker.resume(at, Bytes(stream.begin(), stream.begin() + (told ? at : 0)));
+        QVERIFY(!bytes.empty());
+        writer.feed(bytes.data(), bytes.size(), files.back());
+    };
+    const auto standsAt = [&](std::size_t at) {
+        return double(granuleBefore(stream.data(), at).value_or(-1e9)) / rate;
+    };
+    double lost = from > 0 ? 2 + standsAt(from) : 0;
+    if (from > 0)
+        resume(from, begin == "told");
     std::mt19937 rng(static_cast<unsigned>(from));
     std::size_t at = from;
-    for (std::size_t next : cutAt) {
-        while (at < next) {
-            const std::size_t piece = std::min(next - at, std::size_t{1} + rng() % 9000);
+    const auto feedTo = [&](std::size_t end) {
+        while (at < end) {
+            const std::size_t piece = std::min(end - at, std::size_t{1} + rng() % 9000);
             writer.feed(stream.data() + at, piece, files.back());
             at += piece;
         }
+    };
+    for (std::size_t next : cutAt) {
+        if (begin == "reconnected" && at <= layout.songStarts[1] && next > layout.songStarts[1]) {
+            // The second song's second page never comes: the station went
+            // and came back, sending its headers again.
+            const auto page = std::upper_bound(layout.pageStarts.begin(), layout.pageStarts.end(),
+                                               layout.songStarts[1]);
+            feedTo(*page);
+            at = page[1];
+            lost = standsAt(at) - standsAt(*page);
+            resume(at, true);
+        }
+        feedTo(next);
         writer.endFile(files.back());
         files.emplace_back();
     }

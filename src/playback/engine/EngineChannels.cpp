@@ -14,6 +14,20 @@ namespace {
 
 constexpr DWORD kBadLevel = 0xFFFFFFFFu;
 
+// The bytes of an Ogg stream go on to a file from `from` (encodersMutex
+// held): the headers in force there and where the stream stands come
+// first, as the pages just before `from` say.
+void resumeOgg(Stream& stream, EncoderFeed& feed, std::uint64_t from) {
+    const ogg::HeaderTracker* ogg = stream.oggHeaders();
+    if (!ogg || !feed.raw())
+        return;
+    const ByteHistory& history = *stream.history();
+    std::vector<std::uint8_t> before;
+    const std::uint64_t back = std::uint64_t{2} * ogg::kMaxPageBytes;
+    history.copy(std::max(history.begin(), from > back ? from - back : 0), from, before);
+    feed.preloadBytes(ogg->resume(from, before));
+}
+
 // Gives a started encoder its handle and the stream's audio.
 DWORD addEncoder(EngineImpl& impl, DWORD handle, Stream& stream,
                  const std::shared_ptr<EncoderFeed>& feed, DWORD flags) {
@@ -33,13 +47,7 @@ DWORD addEncoder(EngineImpl& impl, DWORD handle, Stream& stream,
         const std::uint64_t from = (flags & ENCODE_FROMSTART)
                                        ? std::max(stream.songByte, history.begin())
                                        : stream.heardByte;
-        // An Ogg file begins with its stream's headers, and where it stands.
-        if (const ogg::HeaderTracker* ogg = stream.oggHeaders()) {
-            std::vector<std::uint8_t> before;
-            const std::uint64_t back = std::uint64_t{2} * ogg::kMaxPageBytes;
-            history.copy(std::max(history.begin(), from > back ? from - back : 0), from, before);
-            feed->preloadBytes(ogg->resume(from, before));
-        }
+        resumeOgg(stream, *feed, from);
         feed->preloadBytes(history, from, stream.heardByte);
         feed->nextByte = stream.heardByte;
     } else if (flags & ENCODE_FROMSTART) {
@@ -271,6 +279,7 @@ BOOL Engine::Encode_SetChannel(DWORD handle, DWORD channel) {
         std::lock_guard el(to->second->encodersMutex);
         // The station's own bytes go on from what the new stream plays.
         feed->nextByte = to->second->heardByte;
+        resumeOgg(*to->second, *feed, feed->nextByte);
         to->second->encoders.push_back(feed);
     }
     enc->second.first = channel;

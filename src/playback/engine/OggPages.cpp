@@ -283,6 +283,24 @@ Page positionPage(std::uint32_t serial, std::int64_t granule) {
 
 // ---------------------------------------------------------------- OggWriter
 
+namespace {
+
+// Whether two streams' headers are the same, page for page (whatever the
+// pages' numbers and CRCs).
+bool sameStream(const Headers& a, const Headers& b) {
+    if (a.serial != b.serial || a.pages.size() != b.pages.size())
+        return false;
+    for (std::size_t i = 0; i < a.pages.size(); ++i) {
+        const std::vector<std::uint8_t>& x = a.pages[i].bytes;
+        const std::vector<std::uint8_t>& y = b.pages[i].bytes;
+        if (x.size() != y.size() || !std::equal(x.begin() + 26, x.end(), y.begin() + 26))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void OggWriter::feed(const std::uint8_t* data, std::size_t size, Out& out) {
     reader_.feed(data, size, [&](Page&& p) { page(std::move(p), out); });
 }
@@ -291,9 +309,15 @@ void OggWriter::page(Page&& page, Out& out) {
     const std::shared_ptr<const Headers> before = follower_.headers();
     switch (follower_.take(page)) {
     case StreamFollower::Kind::Header:
-        // The stream before it has ended: its last page says so.
-        flushHeld(true, out);
-        if (follower_.headers() && follower_.headers() != before) {
+        if (!follower_.headers() || follower_.headers() == before)
+            break;
+        if (inFile_ && sameStream(*inFile_, *follower_.headers())) {
+            // The same stream's headers again (a station reconnected, or a
+            // recording's start told): it goes on in the file as it was.
+            inFile_ = follower_.headers();
+        } else {
+            // A new stream: the one before ends with the page held back
+            // when the new one's audio comes.
             stationGranule_ = 0;
             linkFresh_ = true;
         }
@@ -309,9 +333,12 @@ void OggWriter::page(Page&& page, Out& out) {
 void OggWriter::audio(Page&& page, Out& out) {
     if (page.segments() == 0) {
         // No packet: where the stream stands (positionPage), nothing to write.
-        if (page.granule() != kNoGranule)
+        // A stream that goes on in the file after a gap counts on without it.
+        if (page.granule() != kNoGranule) {
+            if (base_ && stationGranule_ && inFile_ == follower_.headers())
+                *base_ += page.granule() - *stationGranule_;
             stationGranule_ = page.granule();
-        else if (!audioInFile_)
+        } else if (inFile_ != follower_.headers())
             stationGranule_.reset();
         fresh_ = true;
         linkFresh_ = false;
@@ -345,8 +372,8 @@ void OggWriter::audio(Page&& page, Out& out) {
     if (linkFresh_) {
         base_ = 0;
         linkFresh_ = false;
-    } else if (!audioInFile_) {
-        base_ = standsAt;
+    } else if (inFile_ != follower_.headers()) {
+        base_ = standsAt; // the stream's first page in this file
     }
     if (!base_) {
         // Where the file's first page stands is unknown: that page tells
@@ -359,6 +386,12 @@ void OggWriter::audio(Page&& page, Out& out) {
     const std::shared_ptr<const Headers>& headers = follower_.headers();
     if (inFile_ != headers) {
         flushHeld(true, out);
+        // A stream again within a file (a station reconnected) is a new
+        // link of the chain: it gets a serial number of its own there.
+        serial_ = headers->serial;
+        while (std::find(serials_.begin(), serials_.end(), serial_) != serials_.end())
+            ++serial_;
+        serials_.push_back(serial_);
         sequence_ = 0;
         for (std::size_t i = 0; i < headers->pages.size(); ++i) {
             Page h = headers->pages[i];
@@ -374,7 +407,6 @@ void OggWriter::audio(Page&& page, Out& out) {
     page.setFlags(page.flags() & kContinued);
     flushHeld(false, out);
     held_ = std::move(page);
-    audioInFile_ = true;
 }
 
 void OggWriter::flushHeld(bool last, Out& out) {
@@ -409,6 +441,7 @@ void OggWriter::flushHeld(bool last, Out& out) {
 }
 
 void OggWriter::append(Page& page, Out& out) {
+    writeLe32(page.bytes.data() + 14, serial_);
     page.setSequence(sequence_++);
     page.seal();
     out.insert(out.end(), page.bytes.begin(), page.bytes.end());
@@ -417,7 +450,7 @@ void OggWriter::append(Page& page, Out& out) {
 void OggWriter::endFile(Out& out) {
     flushHeld(true, out);
     inFile_.reset();
-    audioInFile_ = false;
+    serials_.clear();
     fresh_ = true;
     linkFresh_ = false;
 }

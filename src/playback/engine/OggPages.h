@@ -137,8 +137,6 @@ public:
     // Ends the file (its last page marked as the end of its stream); the
     // pages fed next begin a new one.
     void endFile(Out& out);
-    // Whether audio has gone into the file begun last.
-    bool wroteAudio() const { return audioInFile_; }
 
 private:
     void page(Page&& page, Out& out);
@@ -151,6 +149,8 @@ private:
     std::shared_ptr<const Headers> inFile_; // the headers written in this file last
     std::optional<Page> held_;              // the last page, written when the next comes
     std::uint32_t sequence_ = 0;
+    std::uint32_t serial_ = 0;           // of the stream's pages in this file
+    std::vector<std::uint32_t> serials_; // the serials this file has used
     // Where the station's stream stands before the next page (its own
     // granule count); unknown until a page or positionPage tells it.
     std::optional<std::int64_t> stationGranule_;
@@ -158,7 +158,6 @@ private:
     std::int64_t lastWritten_ = 0;     // the granule of the page written last
     bool fresh_ = true;                // the next audio page begins a run of pages
     bool linkFresh_ = false;           // the stream's headers just ended: its audio begins
-    bool audioInFile_ = false;
 };
 
 // The headers of an Ogg stream's logical streams as the download brings
