@@ -386,8 +386,8 @@ void OggWriter::audio(Page&& page, Out& out) {
     const std::shared_ptr<const Headers>& headers = follower_.headers();
     if (inFile_ != headers) {
         flushHeld(true, out);
-        // A stream again within a file (a station reconnected) is a new
-        // link of the chain: it gets a serial number of its own there.
+        // Each link of a chain in a file has a serial number of its own (a
+        // station restarted may begin its new stream with the old number).
         serial_ = headers->serial;
         while (std::find(serials_.begin(), serials_.end(), serial_) != serials_.end())
             ++serial_;
