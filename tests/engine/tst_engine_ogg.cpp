@@ -9,10 +9,10 @@
 #include "Mp3Check.h"
 #include "SongStation.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fstream>
 #include <random>
 
 using namespace tolvane::engine::ogg;
@@ -23,38 +23,34 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The pages of `bytes`, and how many bytes they take.
 std::vector<Page> pagesOf(const Bytes& bytes, std::size_t* pageBytes = nullptr) {
     std::vector<Page> pages;
-    PageReader reader;
-    reader.feed(bytes.data(), bytes.size(), [&](Page&& p) { pages.push_back(std::move(p)); });
-    if (pageBytes) {
-        *pageBytes = 0;
-        for (const Page& p : pages)
-            *pageBytes += p.bytes.size();
-    }
-    return pages;
+    std::size_t sum = 0;
+    PageReader().feed(bytes.data(), bytes.size(), [&](Page&& p) {
+        sum += p.bytes.size();
+        pages.push_back(std::move(p));
+    });
+    return pageBytes ? (*pageBytes = sum, pages) : pages;
 }
 
 // Offsets of the pages of `bytes`, and of the first audio page of each song.
 struct Layout {
     std::vector<std::size_t> pageStarts, songStarts;
-};
-
-Layout layoutOf(const Bytes& bytes) {
-    Layout l;
-    StreamFollower follower;
-    std::size_t at = 0;
-    bool headers = false;
-    for (const Page& p : pagesOf(bytes)) {
-        const auto kind = follower.take(p);
-        if (kind == StreamFollower::Kind::Audio && headers)
-            l.songStarts.push_back(at);
-        headers = kind == StreamFollower::Kind::Header;
-        l.pageStarts.push_back(at);
-        at += p.bytes.size();
+    explicit Layout(const Bytes& bytes) {
+        StreamFollower follower;
+        bool headers = false;
+        for (const Page& p : pagesOf(bytes)) {
+            const auto kind = follower.take(p);
+            if (kind == StreamFollower::Kind::Audio && headers)
+                songStarts.push_back(end);
+            pageStarts.push_back(end);
+            end += p.bytes.size();
+            headers = kind == StreamFollower::Kind::Header;
+        }
     }
-    return l;
-}
+    std::size_t end = 0;
+};
 
 } // namespace
 
@@ -75,16 +71,12 @@ void OggPagesTest::files_decodeWholeFromTheirStart_data() {
     for (const auto& [name, format] :
          {std::pair{"Vorbis", SampleFormat::Vorbis}, std::pair{"Opus", SampleFormat::Opus},
           std::pair{"FLAC", SampleFormat::Flac}}) {
-        QTest::addRow("%s, cut at songs", name) << format << "songs"
-                                                << "start";
-        QTest::addRow("%s, cut in songs", name) << format << "middle"
-                                                << "start";
-        QTest::addRow("%s, begun mid-song", name) << format << "songs"
-                                                  << "told";
-        QTest::addRow("%s, begun where unknown", name) << format << "middle"
-                                                       << "unknown";
-        QTest::addRow("%s, reconnected", name) << format << "songs"
-                                               << "reconnected";
+        for (const auto& [row, cuts, begin] : {std::tuple{"cut at songs", "songs", "start"},
+                                               {"cut in songs", "middle", "start"},
+                                               {"begun mid-song", "songs", "told"},
+                                               {"begun where unknown", "middle", "unknown"},
+                                               {"reconnected", "songs", "reconnected"}})
+            QTest::addRow("%s, %s", name, row) << format << QString(cuts) << QString(begin);
     }
 }
 
@@ -98,15 +90,14 @@ void OggPagesTest::files_decodeWholeFromTheirStart() {
     const double rate = format == SampleFormat::Opus ? 48000 : 44100;
     Bytes stream;
     for (int hz : {500, 1000, 1500}) {
-        tolvane::test::ToneShape shape;
-        shape.frequencyHz = hz;
-        shape.seconds = 2;
-        const std::string file = AudioSamples::tone(format, shape, 128, "A", std::to_string(hz));
+        const std::string file =
+            AudioSamples::tone(format, tolvane::test::ToneShape{.frequencyHz = hz, .seconds = 2},
+                               128, "A", std::to_string(hz));
         QVERIFY2(!file.empty(), AudioSamples::lastError().c_str());
         const std::string bytes = AudioSamples::readFile(file);
         stream.insert(stream.end(), bytes.begin(), bytes.end());
     }
-    const Layout layout = layoutOf(stream);
+    const Layout layout(stream);
     QCOMPARE(layout.songStarts.size(), std::size_t{3});
     std::vector<std::size_t> cutAt{layout.songStarts[1], layout.songStarts[2]};
     if (cuts == "middle")
@@ -170,10 +161,9 @@ void OggPagesTest::files_decodeWholeFromTheirStart() {
         QCOMPARE(pageBytes, files[i].size());
         QVERIFY(!pages.empty() && pages.front().bos() && pages.back().eos());
         const QString path = dir.filePath(QStringLiteral("%1.ogg").arg(i));
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(reinterpret_cast<const char*>(files[i].data()), qint64(files[i].size()));
-        out.close();
+        std::ofstream(path.toStdString(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(files[i].data()),
+                   std::streamsize(files[i].size()));
         QCOMPARE(tolvane::test::decodeErrors(path), QString());
         const double decoded = double(tolvane::test::decodedPcm(path).size()) / (44100 * 4);
         seconds += decoded;
@@ -195,27 +185,21 @@ void OggPagesTest::files_decodeWholeFromTheirStart() {
 // A header packet that never ends, and pages of garbage: nothing is kept
 // beyond the bounds and nothing is written.
 void OggPagesTest::headersThatNeverEnd_areRefused() {
+    // A Vorbis identification header, then a comment packet of 255-byte
+    // segments page after page, garbage between the pages.
     Bytes stream;
-    std::uint32_t sequence = 0;
-    const auto addPage = [&](std::uint8_t flags, const Bytes& body, std::size_t segments) {
+    for (int i = 0; i < 41; ++i) {
         Page p = positionPage(7, 0);
-        p.bytes[26] = static_cast<std::uint8_t>(segments);
-        p.bytes.insert(p.bytes.end(), segments, 255);
-        p.bytes.back() = static_cast<std::uint8_t>(body.size() - 255 * (segments - 1));
-        p.bytes.insert(p.bytes.end(), body.begin(), body.end());
-        p.setFlags(flags);
-        p.setSequence(sequence++);
+        p.bytes[26] = i == 0 ? 1 : 255;
+        p.bytes.insert(p.bytes.end(), p.segments(), i == 0 ? 30 : 255);
+        p.bytes.insert(p.bytes.end(), i == 0 ? 30 : 255 * 255, 'x');
+        if (i == 0)
+            std::memcpy(p.bytes.data() + p.bodyOffset(), "\x01vorbis", 7);
+        p.setFlags(i == 0 ? 2 : i == 1 ? 0 : 1);
         p.seal();
         stream.insert(stream.end(), p.bytes.begin(), p.bytes.end());
-        stream.insert(stream.end(), {'O', 'g', 'g', 'S', 0, 9}); // garbage between pages
-    };
-    Bytes id(30, 0);
-    std::memcpy(id.data(), "\x01vorbis", 7);
-    addPage(2, id, 1);
-    // A comment packet of 255-byte segments, page after page.
-    const Bytes full(255 * 255, 'x');
-    for (int i = 0; i < 40; ++i)
-        addPage(i == 0 ? 0 : 1, full, 255);
+        stream.insert(stream.end(), {'O', 'g', 'g', 'S', 0, 9});
+    }
     StreamFollower follower;
     int headerPages = 0;
     for (const Page& p : pagesOf(stream))
