@@ -41,6 +41,14 @@ namespace {
 // How long quitting waits for the stream opener's workers.
 constexpr int WorkerShutdownMs = 5000;
 
+// What the engine keeps of the song heard for a recording from its start:
+// in the station's own format, the station's frames alone where it has them.
+engine::DWORD songBuffer(bool fromStart, const QString& format) {
+    if (!fromStart)
+        return 0;
+    return format == settings::OriginalFormat ? engine::SONG_BUFFER_OWN_FORMAT : 1;
+}
+
 // The width of the song-info popup's label before it is shown.
 constexpr int SongTipLabelWidth = 121;
 
@@ -167,8 +175,10 @@ void TForm1::RunClick() {
     }
     // A recording from the song's start keeps the station's audio from its
     // first sound, until a song change starts the next song.
-    engine_.SetConfig(engine::CONFIG_SONG_BUFFER,
-                      settings::readFlag(settings::RecordSection, settings::FromStartKey));
+    engine_.SetConfig(
+        engine::CONFIG_SONG_BUFFER,
+        songBuffer(settings::readFlag(settings::RecordSection, settings::FromStartKey),
+                   settings::readText(settings::RecordSection, settings::FormatKey)));
     // While nothing plays (the automatic start, the first play) the
     // connection need not wait for the window's first steps of the opening.
     bool connectEarly = false;
@@ -284,8 +294,9 @@ void TForm1::Edit5Change() {
 
     // The engine keeps the new song's audio for a recording from its start.
     engine_.SetConfig(engine::CONFIG_SONG_BUFFER,
-                      ini.ReadString(settings::RecordSection, settings::FromStartKey) ==
-                          settings::TrueText);
+                      songBuffer(ini.ReadString(settings::RecordSection, settings::FromStartKey) ==
+                                     settings::TrueText,
+                                 ini.ReadString(settings::RecordSection, settings::FormatKey)));
 
     // 4. Arm the split of a running recording at the song change (a
     // recording cut at songs by the engine needs no delays).

@@ -56,7 +56,12 @@ struct RecorderFixture : PlaybackFixture {
     QStringList filed(const QString& station) {
         return QDir(folder.file("Recorded/" + station)).entryList(QDir::Files, QDir::Name);
     }
-    bool temporaryGone() { return !QFileInfo::exists(recording::Recorder::temporaryFile()); }
+    bool temporaryGone() {
+        for (const char* suffix : recording::RecordingSuffixes)
+            if (QFileInfo::exists(recording::Recorder::temporaryFile(QString(".") + suffix)))
+                return false;
+        return true;
+    }
 };
 
 // The ID3v2 tag a file begins with (header included); empty when none.
@@ -274,12 +279,24 @@ void RecorderWindowTest::record_withoutStream_saysNoActiveStation() {
 
 void RecorderWindowTest::record_diskFull_filesWhatWasRecordedSaysSoAndPlays_data() {
     QTest::addColumn<bool>("realDisk");
-    QTest::newRow("encoder's writes fail with ENOSPC") << false;
-    QTest::newRow("small tmpfs fills up") << true;
+    QTest::addColumn<QString>("kept"); // the file filed; ".aac": the station's own AAC
+    QTest::newRow("encoder's writes fail with ENOSPC") << false << "Long Song.mp3";
+    QTest::newRow("small tmpfs fills up") << true << "Long Song.mp3";
+    // The frames that did fit, as they came: no room is left for the .m4a.
+    QTest::newRow("small tmpfs fills up, the station's own AAC") << true << "Long Song.aac";
 }
 
 void RecorderWindowTest::record_diskFull_filesWhatWasRecordedSaysSoAndPlays() {
     QFETCH(bool, realDisk);
+    QFETCH(QString, kept);
+    if (kept.endsWith(".aac")) {
+        f->folder.write("settings/settings.dat", "[record]\r\nformat=original\r\n");
+        StreamRoute aac =
+            StreamRoute::audio(AudioSamples::tone(SampleFormat::Aac, ToneShape{.seconds = 60}));
+        aac.contentType = "audio/aac";
+        aac.bytesPerSecond = 16000;
+        f->server.setRoute("/jazz", aac);
+    }
     // About three seconds of the encoder's output fit.
     constexpr int Room = 48 * 1024;
     const QString recorded = f->folder.file("Recorded");
@@ -315,9 +332,9 @@ void RecorderWindowTest::record_diskFull_filesWhatWasRecordedSaysSoAndPlays() {
     QVERIFY(waitFor([&] { return !f->form().IsRecording; }, 15000));
 
     QCOMPARE(f->caption(), QStringLiteral("rec"));
-    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{"Long Song.mp3"});
+    QCOMPARE(f->filed(QStringLiteral("Jazz FM")), QStringList{kept});
     QVERIFY(f->temporaryGone());
-    const QString file = f->folder.file("Recorded/Jazz FM/Long Song.mp3");
+    const QString file = f->folder.file("Recorded/Jazz FM/" + kept);
     // Everything up to the fault; the last frame may be cut short, the ones
     // before it decode.
     QVERIFY(QFileInfo(file).size() > Room / 2);

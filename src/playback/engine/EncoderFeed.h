@@ -55,6 +55,7 @@ public:
     static int startFile(const std::string& path, Codec codec, std::shared_ptr<EncoderFeed>& out,
                          bool songParts, const std::string& firstTitle);
     bool raw() const { return raw_; }
+    Codec codec() const { return codec_; }
     // A file of the station's own audio: the stream's next byte to write
     // (output thread, under the stream's encoder lock). pushBytes queues
     // what `history` holds up to `upTo`; preloadBytes the song so far.

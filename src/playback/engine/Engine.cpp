@@ -88,7 +88,7 @@ BOOL Engine::SetConfig(DWORD option, DWORD value) {
         net.bufferMs = static_cast<int>(std::clamp<DWORD>(value, 1000, 60000));
         break;
     case CONFIG_SONG_BUFFER:
-        impl_->songBuffer_ = value != 0;
+        impl_->songBuffer_ = std::min<DWORD>(value, SONG_BUFFER_OWN_FORMAT);
         break;
     default:
         return fail(ERROR_ILLTYPE, 0);

@@ -71,8 +71,11 @@ inline constexpr DWORD CONFIG_NET_CAFILE = 0x10100;
 // 1: every playing stream keeps the audio of the song being heard (since its
 // last title change, else since its first audio), the latest 30 minutes or
 // 64 MB of it at most, for an encoder started with ENCODE_FROMSTART. 0 (the
-// default): nothing is kept.
+// default): nothing is kept. SONG_BUFFER_OWN_FORMAT: the same for a file of
+// the station's own audio (Encode_StartFile): a stream whose own frames can
+// be recorded keeps only those, not their decoded audio as well.
 inline constexpr DWORD CONFIG_SONG_BUFFER = 0x10200;
+inline constexpr DWORD SONG_BUFFER_OWN_FORMAT = 2;
 
 // Stream flags.
 inline constexpr DWORD STREAM_STATUS = 0x800000;
@@ -313,7 +316,9 @@ public:
     std::vector<EncoderPart> Encode_TakeParts(DWORD handle);
     // Moves an encoder (its own handle) to another stream: it goes on with
     // that stream's audio into the same output, and ends with that stream
-    // from now on. Fails with ERROR_HANDLE for an unknown encoder or stream.
+    // from now on. Fails with ERROR_HANDLE for an unknown encoder or stream,
+    // and with ERROR_NOTAVAIL for a file of the station's own audio and a
+    // stream whose frames are not of its kind.
     BOOL Encode_SetChannel(DWORD handle, DWORD channel);
 
     // The error code of the last failed call on this thread.

@@ -268,6 +268,9 @@ BOOL Engine::Encode_SetChannel(DWORD handle, DWORD channel) {
     const std::shared_ptr<EncoderFeed> feed = enc->second.second;
     if (enc->second.first == channel)
         return ok(1);
+    // A file of the station's own audio goes on only with frames like its own.
+    if (feed->raw() && (!to->second->history() || to->second->ownCodec() != feed->codec()))
+        return fail(ERROR_NOTAVAIL, 0);
     // Out of the old stream's list and into the new one's under the engine's
     // lock, so freeing either stream meanwhile sees the encoder in exactly
     // one of them.

@@ -52,7 +52,7 @@ public:
     // Encoder handle -> (its stream's handle, the encoder).
     std::map<DWORD, std::pair<DWORD, std::shared_ptr<EncoderFeed>>> encoders_;
     // CONFIG_SONG_BUFFER: the mixer keeps each stream's song.
-    std::atomic<bool> songBuffer_{false};
+    std::atomic<DWORD> songBuffer_{0};
     // Stopped encoders whose last song parts are not taken yet (a few).
     std::map<DWORD, std::shared_ptr<EncoderFeed>> endedParts_;
     // Cancel flags of openings in progress, raised by Free().

@@ -97,7 +97,8 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
     }
     if (!starts_.empty())
         s.heardByte = starts_.back().byte;
-    std::uint64_t keep = songBuffer_ ? s.songByte : s.heardByte;
+    const DWORD songBuffer = songBuffer_;
+    std::uint64_t keep = songBuffer != 0 ? s.songByte : s.heardByte;
     for (auto& e : s.encoders) {
         if (e->raw()) {
             // The station's own frames, as they are heard; a part ends
@@ -125,7 +126,7 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
         e->push(out + from * 2, got - from);
     }
     // The song heard so far, for a recording that begins with it.
-    if (songBuffer_) {
+    if (songBuffer == 1 || (songBuffer == SONG_BUFFER_OWN_FORMAT && !history)) {
         const std::size_t from = cuts_.empty() ? 0 : cuts_.back().frame;
         s.keepSong(out + from * 2, got - from, !cuts_.empty());
     } else if (!s.song.empty()) {

@@ -268,8 +268,18 @@ public:
         return fd_ >= 0;
     }
 
+    // Each write holds whole frames: one cut short (the disk is full) is
+    // taken back, so the file ends with a whole frame.
     bool write(const std::uint8_t* data, std::size_t size) override {
-        return fd_ >= 0 && writeAll(fd_, data, size);
+        if (fd_ < 0)
+            return false;
+        if (writeAll(fd_, data, size)) {
+            written_ += static_cast<off_t>(size);
+            return true;
+        }
+        if (::ftruncate(fd_, written_) == 0)
+            ::lseek(fd_, written_, SEEK_SET);
+        return false;
     }
 
     bool close() override {
@@ -328,6 +338,7 @@ private:
     std::string path_;
     std::string adtsPath_;
     int fd_ = -1;
+    off_t written_ = 0; // whole frames in the ADTS file
     bool finished_ = true;
 };
 
