@@ -25,8 +25,8 @@
 // desktop radio players are timed beside it when they are installed
 // (audacious, qmmp, goodvibes, strawberry, clementine; each with a HOME of
 // its own, warmed by a first run that is not counted; GTK ones need a
-// DISPLAY, and Goodvibes runs in a session bus of its own), and "bare-qt", an empty Qt window that
-// plays nothing, when
+// DISPLAY, and Goodvibes a session bus, which the bench starts), and "bare-qt", an empty Qt window
+// that plays nothing, when
 // --bare names it (bench_bare_window): its memory and CPU are what any Qt
 // program costs.
 //
@@ -587,12 +587,13 @@ int main(int argc, char** argv) {
             rc.write("[Output]\ncurrent_plugin=pulse\n[HTTP]\nbuffer_size=64\n");
     }
     addDesktop("goodvibes", {});
-    // Goodvibes ends without a session bus: it gets one of its own (whose
-    // start, a few ms, counts in its launch).
-    if (const QString bus = QStandardPaths::findExecutable("dbus-run-session");
-        !bus.isEmpty() && players.last().name == "goodvibes") {
-        players.last().args = QStringList{"--", players.last().program} + players.last().args;
-        players.last().program = bus;
+    // Goodvibes ends without a session bus: it gets one of the bench's own.
+    QProcess bus;
+    if (!players.isEmpty() && players.last().name == "goodvibes") {
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (bus.waitForStarted(5000) && bus.waitForReadyRead(5000))
+            players.last().env << "DBUS_SESSION_BUS_ADDRESS=" +
+                                      QString::fromLocal8Bit(bus.readLine().trimmed());
     }
     addDesktop("strawberry", {"--quiet", "-l", "-p"});
     addDesktop("clementine", {"-l", "-p"});
