@@ -38,7 +38,7 @@ mkdir -p "$work/src" "$work/rec"
 source_pid=$!
 pids+=($source_pid)
 for _ in $(seq 100); do
-    [ "$(curl -s -o /dev/null -w '%{http_code}' --max-time 0.5 "http://127.0.0.1:$port$mount")" = 200 ] &&
+    [ "$(curl -s -o /dev/null -w '%{http_code}' --max-time 4 "http://127.0.0.1:$port$mount")" = 200 ] &&
         break
     sleep 0.2
 done
@@ -73,9 +73,10 @@ dbus-run-session -- bash -euo pipefail -c '
     /usr/bin/python3 "$tool" watch "$1" "$work/events.json" &
     watcher=$!
     # The start-up tells that there is no connection to the publisher; the
-    # station plays once its boxes are answered.
+    # station plays once its boxes are answered, and has begun once a
+    # song title shows.
     for _ in $(seq 60); do
-        [ "$(playerctl --player=tolvane status 2>/dev/null)" = Playing ] && break
+        case "$(playerctl --player=tolvane metadata title 2>/dev/null)" in *"Song "[0-9]*) break ;; esac
         [ "$(/usr/bin/python3 "$driver" boxes)" = 0 ] || timeout 5 /usr/bin/python3 "$driver" press OK || true
         sleep 0.5
     done

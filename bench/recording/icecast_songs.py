@@ -180,7 +180,11 @@ def placement(port, mount, seconds):
     while b"\r\n\r\n" not in data and len(data) < 65536:
         data += sock.recv(4096)
     head, body = data.split(b"\r\n\r\n", 1)
-    metaint = int(re.search(rb"icy-metaint:\s*(\d+)", head, re.I).group(1))
+    found = re.search(rb"icy-metaint:\s*(\d+)", head, re.I)
+    if not found:
+        print("the server sends no ICY titles here (an Ogg stream carries its own)")
+        return
+    metaint = int(found.group(1))
     end = time.monotonic() + seconds
     while time.monotonic() < end:
         chunk = sock.recv(65536)
