@@ -2,6 +2,7 @@
 // with their limits, playlists and HLS playlists, text conversion, the
 // download buffer, the encoder's command line and WAV header.
 
+#include "ByteHistory.h"
 #include "ByteRing.h"
 #include "EncoderFeed.h"
 #include "Hls.h"
@@ -18,6 +19,7 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -327,6 +329,33 @@ private slots:
         QCOMPARE(rest[99], std::uint8_t(159));
         QCOMPARE(ring.totalWritten(), std::uint64_t(160));
         QCOMPARE(ring.totalRead(), std::uint64_t(160));
+    }
+
+    // A song kept in the station's frames goes back at most the limit, to
+    // within a second: 0.1 s blocks, a frame in most of them.
+    void songTimeBound_keepsAtMostTheLimit() {
+        SongTimeBound bound(3 * 44100);
+        std::map<std::uint64_t, double> heardAt; // a frame's byte: when it was heard
+        std::uint64_t next = 0;                  // where the next frame begins
+        std::uint64_t byte = 0;                  // where the last frame heard began
+        std::uint64_t last = 0;
+        for (int block = 1; block <= 200; ++block) {
+            const double seconds = block / 10.0;
+            const bool frame = block % 7 != 0; // some blocks begin no frame
+            if (frame) {
+                heardAt[byte = next] = seconds;
+                next += 1600;
+            }
+            const std::uint64_t earliest = bound.earliest(4410, frame, byte);
+            QVERIFY(earliest >= last && earliest <= byte); // never back, never ahead
+            QVERIFY(heardAt.count(earliest));              // a frame's beginning
+            last = earliest;
+            const double kept = seconds - heardAt[earliest];
+            if (seconds <= 3.0)
+                QCOMPARE(earliest, std::uint64_t{0}); // all of a short song
+            else
+                QVERIFY2(kept >= 1.8 && kept <= 3.0 + 1e-9, qPrintable(QString::number(kept)));
+        }
     }
 
     void ring_blockingReadEndsAtFinishAndCancel() {

@@ -64,4 +64,21 @@ std::uint64_t ByteHistory::end() const {
     return end_;
 }
 
+std::uint64_t SongTimeBound::earliest(std::size_t frames, bool newFrame, std::uint64_t heardByte) {
+    constexpr std::uint64_t kMarkEvery = 44100;
+    heard_ += frames;
+    if (newFrame && (marks_.empty() || heard_ - marks_.back().frame >= kMarkEvery))
+        marks_.push_back({heard_, heardByte});
+    // Once the oldest mark is beyond the limit, the song begins at the
+    // oldest one within it.
+    bool beyond = false;
+    while (!marks_.empty() && heard_ - marks_.front().frame > limit_) {
+        marks_.pop_front();
+        beyond = true;
+    }
+    if (beyond && !marks_.empty())
+        earliest_ = std::max(earliest_, marks_.front().byte);
+    return earliest_;
+}
+
 } // namespace tolvane::engine

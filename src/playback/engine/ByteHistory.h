@@ -37,4 +37,26 @@ private:
     std::uint64_t end_ = 0;
 };
 
+// Bounds a song kept in the station's own frames in time, as the decoded
+// song is bounded: told of every block the mixer takes, it answers the
+// earliest byte the song may begin at, the station's frame heard `limit`
+// output frames ago (to within a second). Mixer thread only.
+class SongTimeBound {
+public:
+    explicit SongTimeBound(std::uint64_t limitFrames) : limit_(limitFrames) {}
+    // After a block of `frames` output frames in which a station frame
+    // beginning at `heardByte` was the last to begin (newFrame: one did).
+    std::uint64_t earliest(std::size_t frames, bool newFrame, std::uint64_t heardByte);
+
+private:
+    struct Mark {
+        std::uint64_t frame;
+        std::uint64_t byte;
+    };
+    const std::uint64_t limit_;
+    std::uint64_t heard_ = 0;
+    std::uint64_t earliest_ = 0;
+    std::deque<Mark> marks_; // about one a second, the oldest first
+};
+
 } // namespace tolvane::engine

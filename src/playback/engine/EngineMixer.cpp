@@ -97,6 +97,8 @@ std::size_t EngineImpl::mixOne(Stream& s, std::int16_t* out, std::size_t frames,
     }
     if (!starts_.empty())
         s.heardByte = starts_.back().byte;
+    if (history)
+        s.songByte = std::max(s.songByte, s.songTime.earliest(got, !starts_.empty(), s.heardByte));
     const DWORD songBuffer = songBuffer_;
     std::uint64_t keep = songBuffer != 0 ? s.songByte : s.heardByte;
     for (auto& e : s.encoders) {

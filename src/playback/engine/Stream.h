@@ -37,6 +37,7 @@
 // Freeing (shutdown) can come in any state: it raises the stop flag, after
 // which no callback is made, and ends both threads.
 
+#include "ByteHistory.h"
 #include "Engine.h"
 #include "Text.h"
 #include "common/Version.h"
@@ -164,6 +165,8 @@ public:
     std::size_t songFrames = 0;
     // Adds frames to the song (a new song when `fresh`); encodersMutex held.
     void keepSong(const std::int16_t* pcm, std::size_t frames, bool fresh);
+    // The song kept in the station's own frames goes back at most as far.
+    SongTimeBound songTime{kSongFrames};
 
 private:
     Stream();
