@@ -43,8 +43,7 @@ folder() {
     cp -a "$build/Tolvane" "$work/Tolvane"
     printf '[radio]\nwebsite=http://127.0.0.1:9\nupdate=false\nVolume=40\n' \
         > "$work/Tolvane/settings/settings.dat"
-    printf '[services]\nmain=http://127.0.0.1:9\nradio=http://127.0.0.1:9\nsite=http://127.0.0.1:9\nlyrics=http://127.0.0.1:9\n' \
-        > "$work/Tolvane/settings/services.dat"
+    no_services "$work/Tolvane"
     if [ "$1" != shipped ]; then
         : > "$work/Tolvane/radiolist.dat"
         for i in 1 2 3 4 5 6; do
@@ -55,7 +54,7 @@ folder() {
 }
 
 # The whole run inside one session bus (MPRIS and the accessibility bus).
-export -f folder
+export -f folder no_services
 export work port changes root build
 dbus-run-session -- bash -euo pipefail -c '
     driver="$root/tools/a11y/driver.py"

@@ -58,8 +58,7 @@ recdir=$work/rec
 exact=true
 format=$format
 INI
-printf '[services]\nmain=http://127.0.0.1:9\nradio=http://127.0.0.1:9\nsite=http://127.0.0.1:9\nlyrics=http://127.0.0.1:9\n' \
-    > "$work/Tolvane/settings/services.dat"
+no_services "$work/Tolvane"
 
 /usr/bin/python3 "$tool" placement "$port" "$mount" "$((songs * seconds))" > "$work/placement.txt" &
 placement_pid=$!

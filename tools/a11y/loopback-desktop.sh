@@ -6,6 +6,8 @@
 #   free_port                 a free TCP port on 127.0.0.1
 #   start_icecast DIR PORT    a private Icecast 2 on 127.0.0.1:PORT, its files in DIR
 #   start_pulse DIR           a private PulseAudio with a null sink; sets PULSE_SERVER
+#   no_services FOLDER        points a program folder's online services at a closed
+#                             port, so nothing leaves the machine
 #   start_xvfb FIRST COUNT    a private Xvfb on a display from :FIRST to :FIRST+COUNT-1;
 #                             sets DISPLAY and turns the accessibility bridge on
 # Each started server's PID is appended to the caller's array `pids`.
@@ -72,4 +74,9 @@ start_xvfb() {
     pids+=($!)
     sleep 1
     export DISPLAY="$display" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0
+}
+
+no_services() {
+    printf '[services]\nmain=http://127.0.0.1:9\nradio=http://127.0.0.1:9\nsite=http://127.0.0.1:9\nlyrics=http://127.0.0.1:9\n' \
+        > "$1/settings/services.dat"
 }

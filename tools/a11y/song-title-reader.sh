@@ -44,8 +44,7 @@ station=http://127.0.0.1:$port/live.mp3
 name=Loopback Sine
 Volume=40
 INI
-printf '[services]\nmain=http://127.0.0.1:9\nradio=http://127.0.0.1:9\nsite=http://127.0.0.1:9\nlyrics=http://127.0.0.1:9\n' \
-    > "$work/Tolvane/settings/services.dat"
+no_services "$work/Tolvane"
 
 start_xvfb 90 9
 
